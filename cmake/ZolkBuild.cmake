@@ -1,0 +1,83 @@
+# Build settings shared by every target of the tree, and the helpers that
+# declare libraries and tests the same way everywhere.
+
+set(CMAKE_C_STANDARD 11)
+set(CMAKE_C_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_STANDARD 17)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+
+# Only the interface of a library is visible; everything else is hidden by
+# default and exported explicitly (attribute plus version script).
+set(CMAKE_C_VISIBILITY_PRESET hidden)
+set(CMAKE_CXX_VISIBILITY_PRESET hidden)
+set(CMAKE_VISIBILITY_INLINES_HIDDEN ON)
+
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+  set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "Build type" FORCE)
+endif()
+
+add_compile_options(-Wall -Wextra)
+if(ZOLK_WERROR)
+  add_compile_options(-Werror)
+endif()
+
+if(ZOLK_SANITIZE)
+  set(_zolk_san "-fsanitize=${ZOLK_SANITIZE}")
+  add_compile_options(${_zolk_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(${_zolk_san})
+endif()
+
+# zolk_shared_library(<target>
+#     OUTPUT_NAME <name> VERSION_SCRIPT <file>
+#     SOURCES <src>... [DEFINITIONS <def>...] [LIBRARIES <lib>...])
+#
+# A deliverable shared library: hidden visibility, the given linker version
+# script binding its interface, and no undefined symbols left for the loader
+# to find (checked where no sanitizer runtime supplies symbols late).
+function(zolk_shared_library target)
+  cmake_parse_arguments(ARG "" "OUTPUT_NAME;VERSION_SCRIPT" "SOURCES;DEFINITIONS;LIBRARIES" ${ARGN})
+  add_library(${target} SHARED ${ARG_SOURCES})
+  set_target_properties(${target} PROPERTIES
+    OUTPUT_NAME "${ARG_OUTPUT_NAME}"
+    LINK_DEPENDS "${ARG_VERSION_SCRIPT}")
+  target_include_directories(${target}
+    PUBLIC  "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src/include>"
+            "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>"
+    PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}")
+  target_compile_definitions(${target} PRIVATE ${ARG_DEFINITIONS})
+  target_link_libraries(${target} PRIVATE ${ARG_LIBRARIES})
+  target_link_options(${target} PRIVATE "LINKER:--version-script=${ARG_VERSION_SCRIPT}")
+  if(NOT ZOLK_SANITIZE)
+    target_link_options(${target} PRIVATE "LINKER:--no-undefined")
+  endif()
+endfunction()
+
+if(ZOLK_BUILD_TESTS)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
+
+# zolk_add_gtest(<target> SOURCES <src>... [LIBRARIES <lib>...]
+#     [DEFINITIONS <def>...] [LABELS <label>...] [EXPORTS])
+#
+# One GoogleTest program; each TEST becomes its own CTest entry, so every case
+# runs in a fresh process and library-wide state never leaks between cases.
+# EXPORTS exports the program's own symbols, so that functions it defines
+# (syslog, for example) take the place of the C library's for the libraries
+# it loads. Label "tsan" marks the tests the ThreadSanitizer run executes.
+function(zolk_add_gtest target)
+  cmake_parse_arguments(ARG "EXPORTS" "" "SOURCES;LIBRARIES;DEFINITIONS;LABELS" ${ARGN})
+  add_executable(${target} ${ARG_SOURCES})
+  target_link_libraries(${target} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gtest_main)
+  target_compile_definitions(${target} PRIVATE ${ARG_DEFINITIONS})
+  target_include_directories(${target} PRIVATE "${PROJECT_SOURCE_DIR}/tests")
+  if(ARG_EXPORTS)
+    set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
+  endif()
+  gtest_discover_tests(${target}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 120)
+endfunction()

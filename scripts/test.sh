@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds the tree and runs the whole test suite through CTest in three
+# configurations: normal (warnings are errors), AddressSanitizer with
+# UndefinedBehaviorSanitizer, and ThreadSanitizer (the tests labelled tsan).
+#
+#   scripts/test.sh [normal|asan|tsan]...    (default: all three)
+#
+# Build trees go to build/test-<config>; JOBS sets the parallelism.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/deps.sh"
+zolk_require_packages "${ZOLK_BUILD_PACKAGES[@]}"
+
+jobs=${JOBS:-$(nproc)}
+configs=("$@")
+[ ${#configs[@]} -eq 0 ] && configs=(normal asan tsan)
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+
+run_config() {
+  local name=$1 dir="$root/build/test-$1" cmake_args=() ctest_args=()
+  case "$name" in
+    normal) cmake_args=(-DZOLK_WERROR=ON) ;;
+    asan)   cmake_args=(-DZOLK_SANITIZE=address,undefined) ;;
+    tsan)   cmake_args=(-DZOLK_SANITIZE=thread); ctest_args=(-L tsan) ;;
+    *) echo "unknown configuration: $name (normal, asan or tsan)" >&2; return 2 ;;
+  esac
+  echo "=== $name: configure and build"
+  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DZOLK_BUILD_TESTS=ON "${cmake_args[@]}" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  echo "=== $name: test"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" "${ctest_args[@]}"
+}
+
+for c in "${configs[@]}"; do
+  run_config "$c"
+done
+echo "=== all test configurations passed: ${configs[*]}"
