@@ -1,0 +1,37 @@
+// Reporting of benchmark figures against their baselines from the same run.
+//
+// A benchmark program registers its benchmarks as usual, declares which
+// figure is compared with which baseline, and ends with RunAndCompare():
+//
+//   zolkbench::Compare("BM_Lib/one_instance", "BM_RawSyslog", 1.05);
+//   return zolkbench::RunAndCompare(argc, argv);
+//
+// After the usual console table it prints one line per comparison: both
+// times per iteration (or both throughputs, where the benchmarks set bytes or
+// items processed) and their ratio, and whether the goal is met. Goals are
+// reported, never enforced: the exit status only says whether the run worked.
+#ifndef ZOLK_BENCH_COMMON_RATIOREPORTER_H
+#define ZOLK_BENCH_COMMON_RATIOREPORTER_H
+
+#include <string>
+
+namespace zolkbench {
+
+enum class Goal {
+  AtMost,   // candidate time / baseline time <= limit (slower by at most)
+  AtLeast,  // candidate throughput / baseline throughput >= limit
+};
+
+// Names are benchmark run names as printed (e.g. "BM_Read/65536",
+// "BM_Put/threads:2"). A missing name (filtered out) skips the comparison.
+void Compare(const std::string& candidate, const std::string& baseline, double limit,
+             Goal goal = Goal::AtMost);
+
+// An absolute goal for one figure: time per iteration at most `limitNs`.
+void Limit(const std::string& candidate, double limitNs);
+
+int RunAndCompare(int argc, char** argv);
+
+}  // namespace zolkbench
+
+#endif
