@@ -1,0 +1,258 @@
+// The library lock of the reentrant build: cancellation inside a write,
+// fork while another thread holds the lock, and many threads writing through
+// different instances at once.
+
+#include <pthread.h>
+#include <semaphore.h>
+#include <sys/wait.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/Process.h"
+#include "zolksys/SysLogTest.h"
+
+namespace zolktest {
+namespace {
+
+// Runs a write on another thread and reports whether it finished within the
+// time given; a write that never finishes means the lock was left held. The
+// thread is detached then, and the test process ends with it blocked.
+bool WriteFinishesWithin(ZOLK2_SYSLOG* inst, std::chrono::seconds limit) {
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  std::thread t([inst, done] {
+    ZOLK2_PutToSysLogInstance(inst, LOG_ERR, "after", nullptr);
+    done->store(true);
+  });
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done->load() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  if (done->load()) {
+    t.join();
+    return true;
+  }
+  t.detach();
+  return false;
+}
+
+// A write hook that tells the test it is inside syslog() and then waits
+// until released: in a cancellation point (read() on a pipe), or spinning,
+// where a cancellation request stays pending.
+class BlockingWrite final {
+ public:
+  enum Wait { kInCancellationPoint, kSpinning };
+  explicit BlockingWrite(Wait wait) {
+    ::sem_init(&entered_, 0, 0);
+    EXPECT_EQ(::pipe(gate_), 0);
+    SyslogRecorder::SetWriteHook([this, wait] {
+      SyslogRecorder::SetWriteHook(nullptr);  // only the first write blocks
+      ::sem_post(&entered_);
+      if (wait == kSpinning) {
+        while (!released_.load()) {
+        }
+        return;
+      }
+      char c;
+      while (::read(gate_[0], &c, 1) < 0) {
+      }
+    });
+  }
+  ~BlockingWrite() {
+    SyslogRecorder::SetWriteHook(nullptr);
+    ::close(gate_[0]);
+    ::close(gate_[1]);
+    ::sem_destroy(&entered_);
+  }
+  BlockingWrite(const BlockingWrite&) = delete;
+  BlockingWrite& operator=(const BlockingWrite&) = delete;
+
+  void WaitUntilEntered() { ::sem_wait(&entered_); }
+  void Release() {
+    released_.store(true);
+    EXPECT_EQ(::write(gate_[1], "x", 1), 1);
+  }
+
+ private:
+  sem_t entered_;
+  int gate_[2];
+  std::atomic<bool> released_{false};
+};
+
+TEST_F(SysLogTest, CancelledInsideAWriteLeavesTheLockFree) {
+  Instance log;
+  BlockingWrite block(BlockingWrite::kInCancellationPoint);
+  struct Args {
+    ZOLK2_SYSLOG* inst;
+  } args{log};
+  pthread_t writer;
+  ASSERT_EQ(::pthread_create(
+                &writer, nullptr,
+                [](void* p) -> void* {
+                  int old;
+                  ::pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, &old);
+                  ZOLK2_PutToSysLogInstance(static_cast<Args*>(p)->inst, LOG_ERR, "blocked", "");
+                  return nullptr;
+                },
+                &args),
+            0);
+  block.WaitUntilEntered();
+  ASSERT_EQ(::pthread_cancel(writer), 0);
+  void* result = nullptr;
+  ASSERT_EQ(::pthread_join(writer, &result), 0);
+  EXPECT_EQ(result, PTHREAD_CANCELED);
+
+  EXPECT_TRUE(WriteFinishesWithin(log, std::chrono::seconds(10)))
+      << "the lock stayed held after the cancelled write";
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"blocked", "after"}));
+}
+
+TEST_F(SysLogTest, AsynchronousCancelTypeIsRestoredAndPendingCancelActedOn) {
+  // Inside the library cancellation is deferred, so a request made while the
+  // write runs (here spinning, outside any cancellation point) stays pending;
+  // with the caller's asynchronous type restored on the way out it is acted
+  // on at once, before the caller runs another instruction of its own.
+  Instance log;
+  BlockingWrite block(BlockingWrite::kSpinning);
+  std::atomic<bool> returned{false};
+  struct Args {
+    ZOLK2_SYSLOG* inst;
+    std::atomic<bool>* returned;
+  } args{log, &returned};
+  pthread_t writer;
+  ASSERT_EQ(::pthread_create(
+                &writer, nullptr,
+                [](void* p) -> void* {
+                  auto* a = static_cast<Args*>(p);
+                  int old;
+                  ::pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, &old);
+                  ZOLK2_PutToSysLogInstance(a->inst, LOG_ERR, "held", "");
+                  // Reached only if the pending cancellation was lost: this
+                  // code has no cancellation point of its own.
+                  a->returned->store(true);
+                  return nullptr;
+                },
+                &args),
+            0);
+  block.WaitUntilEntered();
+  ASSERT_EQ(::pthread_cancel(writer), 0);
+  block.Release();
+  void* result = nullptr;
+  ASSERT_EQ(::pthread_join(writer, &result), 0);
+  EXPECT_EQ(result, PTHREAD_CANCELED);
+  EXPECT_FALSE(returned.load());
+  EXPECT_TRUE(WriteFinishesWithin(log, std::chrono::seconds(10)))
+      << "the lock stayed held after the cancellation";
+}
+
+TEST_F(SysLogTest, ChildForkedWhileTheLockIsHeldCanWrite) {
+  ASSERT_EQ(::pthread_atfork(ZOLK2_SysLogPreForkHandler, ZOLK2_SysLogPostForkHandlerForParent,
+                             ZOLK2_SysLogPostForkHandlerForChild),
+            0);
+  Instance log;
+  BlockingWrite block(BlockingWrite::kInCancellationPoint);
+  std::thread holder([&] { ZOLK2_PutToSysLogInstance(log, LOG_ERR, "holder", ""); });
+  block.WaitUntilEntered();  // the holder is inside the lock section now
+
+  // fork() waits in the pre-fork handler until the holder lets go.
+  std::thread releaser([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    block.Release();
+  });
+  ProcessResult child = RunInChild(
+      [&] {
+        // Only this thread exists here; with the lock inherited held, this
+        // write would never return and the parent would kill the child.
+        SyslogRecorder::Clear();
+        if (ZOLK2_PutToSysLogInstance(log, LOG_ERR, "child", "") != 0) return 2;
+        std::vector<SyslogCall> w = SyslogRecorder::Writes();
+        return w.size() == 1 && w[0].message == "child" ? 0 : 3;
+      },
+      20);
+  releaser.join();
+  holder.join();
+  EXPECT_FALSE(child.timedOut) << "the child inherited the lock held";
+  EXPECT_EQ(child.exitCode, 0);
+  EXPECT_TRUE(WriteFinishesWithin(log, std::chrono::seconds(10))) << "the parent's lock stayed held";
+}
+
+TEST_F(SysLogTest, ThreadsWritingThroughTheirOwnInstances) {
+  // Every message must go out with the identity, options, facility and mask
+  // of the instance it was written through, however the threads interleave;
+  // a further thread creates and deletes instances meanwhile.
+  constexpr int kThreads = 4;
+  constexpr int kMessages = 300;
+  struct Setting {
+    std::string ident;
+    int option, facility, mask;
+    bool withTid;
+  };
+  std::vector<Setting> settings;
+  std::vector<ZOLK2_SYSLOG*> insts(kThreads);
+  for (int i = 0; i < kThreads; ++i) {
+    settings.push_back({"ident" + std::to_string(i), LOG_PID | (i % 2 ? LOG_NDELAY : 0),
+                        (16 + i) << 3, 0x7F >> i, i % 2 == 0});
+    ASSERT_EQ(ZOLK2_CreateSysLogInstance(&insts[i]), 0);
+    ASSERT_EQ(ZOLK2_OpenSysLogInstance(insts[i], settings[i].ident.c_str(),
+                                       settings[i].option |
+                                           (settings[i].withTid ? ZOLK2_SYSLOG_OPT_WITH_TID : 0),
+                                       settings[i].facility),
+              0);
+    ASSERT_EQ(ZOLK2_SetLogMaskInstance(insts[i], settings[i].mask), 0x7F);
+  }
+  SyslogRecorder::Clear();
+  std::atomic<bool> stop{false};
+  std::thread churn([&] {
+    while (!stop.load()) {
+      ZOLK2_SYSLOG* p = nullptr;
+      if (ZOLK2_CreateSysLogInstance(&p) == 0) {
+        ZOLK2_SetLogMaskInstance(p, 1);
+        ZOLK2_DeleteSysLogInstance(p);
+      }
+    }
+  });
+  std::vector<std::thread> writers;
+  for (int i = 0; i < kThreads; ++i) {
+    writers.emplace_back([&, i] {
+      for (int m = 0; m < kMessages; ++m) {
+        const std::string text = std::to_string(i) + ":" + std::to_string(m);
+        ZOLK2_PutToSysLogInstance(insts[i], LOG_ERR, "", text.c_str());
+        if (m % 50 == 0) ZOLK2_PutToSysLog(LOG_ERR, "default");
+      }
+    });
+  }
+  for (std::thread& t : writers) t.join();
+  stop.store(true);
+  churn.join();
+
+  std::vector<int> next(kThreads, 0);
+  for (const SyslogCall& w : SyslogRecorder::Writes()) {
+    if (w.message == "default") {
+      EXPECT_EQ(w.ident, "");
+      continue;
+    }
+    // " i:m" or "[tid] i:m"
+    const size_t colon = w.message.rfind(':');
+    const size_t start = w.message.find_last_of(" ", colon) + 1;
+    const int i = std::stoi(w.message.substr(start, colon - start));
+    const int m = std::stoi(w.message.substr(colon + 1));
+    ASSERT_TRUE(i >= 0 && i < kThreads) << w.message;
+    EXPECT_EQ(m, next[i]++) << "thread " << i << " messages out of order";
+    EXPECT_EQ(w.ident, settings[i].ident) << w.message;
+    EXPECT_EQ(w.option, settings[i].option) << w.message;
+    EXPECT_EQ(w.facility, settings[i].facility) << w.message;
+    EXPECT_EQ(w.mask, settings[i].mask) << w.message;
+    EXPECT_EQ(w.message[0] == '[', settings[i].withTid) << w.message;
+  }
+  for (int i = 0; i < kThreads; ++i) {
+    EXPECT_EQ(next[i], kMessages) << "thread " << i;
+    ZOLK2_DeleteSysLogInstance(insts[i]);
+  }
+}
+
+}  // namespace
+}  // namespace zolktest
