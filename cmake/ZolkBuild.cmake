@@ -60,16 +60,18 @@ if(ZOLK_BUILD_TESTS)
 endif()
 
 # zolk_add_gtest(<target> SOURCES <src>... [LIBRARIES <lib>...]
-#     [DEFINITIONS <def>...] [TSAN] [EXPORTS])
+#     [DEFINITIONS <def>...] [LABELS <label>...] [EXPORTS])
 #
 # One GoogleTest program; each TEST becomes its own CTest entry, so every case
 # runs in a fresh process and library-wide state never leaks between cases.
 # EXPORTS exports the program's own symbols, so that functions it defines
 # (syslog, for example) take the place of the C library's for the libraries
-# it loads. TSAN labels the program's tests "tsan": the ThreadSanitizer run
-# executes those (the tests that exercise threads).
+# it loads. Label "tsan" marks the tests the ThreadSanitizer run executes
+# (the tests that exercise threads). The labels are joined into one, since
+# test discovery splits list-valued properties; `ctest -L` takes a regular
+# expression, so `-L tsan` still finds "zolksys-tsan".
 function(zolk_add_gtest target)
-  cmake_parse_arguments(ARG "EXPORTS;TSAN" "" "SOURCES;LIBRARIES;DEFINITIONS" ${ARGN})
+  cmake_parse_arguments(ARG "EXPORTS" "" "SOURCES;LIBRARIES;DEFINITIONS;LABELS" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gtest_main)
   target_compile_definitions(${target} PRIVATE ${ARG_DEFINITIONS})
@@ -77,10 +79,7 @@ function(zolk_add_gtest target)
   if(ARG_EXPORTS)
     set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
   endif()
-  set(label "")
-  if(ARG_TSAN)
-    set(label tsan)
-  endif()
+  string(JOIN "-" label ${ARG_LABELS})
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
     TEST_PREFIX "${target}."
