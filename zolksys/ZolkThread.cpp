@@ -5,11 +5,26 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
+
 namespace {
 
 // Guards every record, the default instance, the live-record registry and
 // the connection cache.
 pthread_mutex_t ms_pthreadMutex = PTHREAD_MUTEX_INITIALIZER;
+
+// Asking the kernel for the thread id is a system call, costlier than the
+// rest of a message's assembly; each thread keeps its id once asked. A fork
+// gives the child's thread a new id, so the child handler (registered with
+// the first query) moves the generation on and every kept id is asked anew.
+std::atomic<unsigned> ms_tidGeneration{1};
+thread_local unsigned ms_keptTidGeneration = 0;
+thread_local unsigned long ms_keptTid = 0;
+pthread_once_t ms_forkWatch = PTHREAD_ONCE_INIT;
+
+void newTidGeneration() { ms_tidGeneration.fetch_add(1, std::memory_order_relaxed); }
+
+void watchForks() { ::pthread_atfork(nullptr, nullptr, newTidGeneration); }
 
 void unlockOnCancel(void*) { ::pthread_mutex_unlock(&ms_pthreadMutex); }
 
@@ -33,7 +48,15 @@ void ZolkThread::LockForFork() { ::pthread_mutex_lock(&ms_pthreadMutex); }
 
 void ZolkThread::UnlockAfterFork() { ::pthread_mutex_unlock(&ms_pthreadMutex); }
 
-unsigned long ZolkThread::CurrentThreadId() { return static_cast<unsigned long>(::gettid()); }
+unsigned long ZolkThread::CurrentThreadId() {
+  const unsigned generation = ms_tidGeneration.load(std::memory_order_relaxed);
+  if (ms_keptTidGeneration != generation) {
+    ::pthread_once(&ms_forkWatch, watchForks);
+    ms_keptTid = static_cast<unsigned long>(::gettid());
+    ms_keptTidGeneration = generation;
+  }
+  return ms_keptTid;
+}
 
 #else  // single-thread build: no lock, no cancellation handling
 

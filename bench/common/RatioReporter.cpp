@@ -56,6 +56,10 @@ void Compare(const std::string& candidate, const std::string& baseline, double l
   Comparisons().push_back({candidate, baseline, limit, goal});
 }
 
+void Report(const std::string& candidate, const std::string& baseline) {
+  Comparisons().push_back({candidate, baseline, 0, Goal::None});
+}
+
 void Limit(const std::string& candidate, double limitNs) {
   Comparisons().push_back({candidate, std::string(), limitNs, Goal::AtMost});
 }
@@ -67,14 +71,14 @@ int RunAndCompare(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
-  std::printf("\n%-44s %-28s %12s %12s %8s  %s\n", "figure", "baseline", "figure", "baseline",
+  std::printf("\n%-40s %-34s %12s %12s %8s  %s\n", "figure", "baseline", "figure", "baseline",
               "ratio", "goal");
   for (const Comparison& c : Comparisons()) {
     auto cand = reporter.figures.find(c.candidate);
     if (cand == reporter.figures.end()) continue;
     if (c.baseline.empty()) {
       double ns = cand->second.nsPerIteration;
-      std::printf("%-44s %-28s %10.1fns %12s %8s  <= %.0f ns: %s\n", c.candidate.c_str(), "-", ns,
+      std::printf("%-40s %-34s %10.1fns %12s %8s  <= %.0f ns: %s\n", c.candidate.c_str(), "-", ns,
                   "-", "-", c.limit, ns <= c.limit ? "met" : "MISSED");
       continue;
     }
@@ -99,12 +103,20 @@ int RunAndCompare(int argc, char** argv) {
       std::snprintf(fa, sizeof fa, "%.1f%s", ta * scale, unit);
       std::snprintf(fb, sizeof fb, "%.1f%s", tb * scale, unit);
     } else {
-      ratio = a.nsPerIteration / b.nsPerIteration;
-      std::snprintf(fa, sizeof fa, "%.1fns", a.nsPerIteration);
-      std::snprintf(fb, sizeof fb, "%.1fns", b.nsPerIteration);
+      const bool perItem = a.itemsPerSecond > 0 && b.itemsPerSecond > 0;
+      const double na = perItem ? 1e9 / a.itemsPerSecond : a.nsPerIteration;
+      const double nb = perItem ? 1e9 / b.itemsPerSecond : b.nsPerIteration;
+      ratio = na / nb;
+      std::snprintf(fa, sizeof fa, "%.1fns", na);
+      std::snprintf(fb, sizeof fb, "%.1fns", nb);
+    }
+    if (c.goal == Goal::None) {
+      std::printf("%-40s %-34s %12s %12s %7.2fx  -\n", c.candidate.c_str(), c.baseline.c_str(), fa,
+                  fb, ratio);
+      continue;
     }
     bool met = c.goal == Goal::AtLeast ? ratio >= c.limit : ratio <= c.limit;
-    std::printf("%-44s %-28s %12s %12s %7.2fx  %s %.2fx: %s\n", c.candidate.c_str(),
+    std::printf("%-40s %-34s %12s %12s %7.2fx  %s %.2fx: %s\n", c.candidate.c_str(),
                 c.baseline.c_str(), fa, fb, ratio, c.goal == Goal::AtLeast ? ">=" : "<=", c.limit,
                 met ? "met" : "MISSED");
   }

@@ -7,9 +7,11 @@
 //   return zolkbench::RunAndCompare(argc, argv);
 //
 // After the usual console table it prints one line per comparison: both
-// times per iteration (or both throughputs, where the benchmarks set bytes or
-// items processed) and their ratio, and whether the goal is met. Goals are
-// reported, never enforced: the exit status only says whether the run worked.
+// times and their ratio, and whether the goal is met. Times are per item
+// where both benchmarks set items processed (per message, say, however many
+// a loop iteration writes), else per iteration; throughput comparisons use
+// bytes per second where set. Goals are reported, never enforced: the exit
+// status only says whether the run worked.
 #ifndef ZOLK_BENCH_COMMON_RATIOREPORTER_H
 #define ZOLK_BENCH_COMMON_RATIOREPORTER_H
 
@@ -20,12 +22,16 @@ namespace zolkbench {
 enum class Goal {
   AtMost,   // candidate time / baseline time <= limit (slower by at most)
   AtLeast,  // candidate throughput / baseline throughput >= limit
+  None,     // the ratio of times, reported without a goal
 };
 
 // Names are benchmark run names as printed (e.g. "BM_Read/65536",
 // "BM_Put/threads:2"). A missing name (filtered out) skips the comparison.
 void Compare(const std::string& candidate, const std::string& baseline, double limit,
              Goal goal = Goal::AtMost);
+
+// A ratio of times reported without a goal.
+void Report(const std::string& candidate, const std::string& baseline);
 
 // An absolute goal for one figure: time per iteration at most `limitNs`.
 void Limit(const std::string& candidate, double limitNs);

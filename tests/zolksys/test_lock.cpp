@@ -180,6 +180,29 @@ TEST_F(SysLogTest, ChildForkedWhileTheLockIsHeldCanWrite) {
   EXPECT_TRUE(WriteFinishesWithin(log, std::chrono::seconds(10))) << "the parent's lock stayed held";
 }
 
+TEST_F(SysLogTest, ThreadIdsAreTheWritingThreadsAlsoAfterFork) {
+  Instance log;
+  ASSERT_EQ(ZOLK2_SetSysLogTidFormatInstance(log, ZOLK2_SYSLOG_TID_DECIMAL, "<", ">"), 0);
+  auto writeAndCheck = [&]() -> bool {
+    SyslogRecorder::Clear();
+    ZOLK2_PutToSysLogWithTidInstance(log, LOG_ERR, "t", "");
+    std::vector<std::string> m = Messages();
+    return m.size() == 1 && m[0] == "t<" + ThreadIdText("%lu") + ">";
+  };
+  EXPECT_TRUE(writeAndCheck()) << "main thread";
+  std::thread other([&] { EXPECT_TRUE(writeAndCheck()) << "second thread"; });
+  other.join();
+  EXPECT_TRUE(writeAndCheck()) << "main thread again";
+  // The forked child's thread has an id of its own.
+  ProcessResult child = RunInChild([&] { return writeAndCheck() ? 0 : 1; });
+  EXPECT_EQ(child.exitCode, 0) << "the child wrote its parent's thread id";
+  ProcessResult grandchild = RunInChild([&] {
+    ProcessResult inner = RunInChild([&] { return writeAndCheck() ? 0 : 1; });
+    return inner.exitCode == 0 && writeAndCheck() ? 0 : 1;
+  });
+  EXPECT_EQ(grandchild.exitCode, 0);
+}
+
 TEST_F(SysLogTest, ThreadsWritingThroughTheirOwnInstances) {
   // Every message must go out with the identity, options, facility and mask
   // of the instance it was written through, however the threads interleave;
