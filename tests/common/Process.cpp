@@ -184,6 +184,9 @@ LockHolder::LockHolder(const std::string& path, off_t offset, off_t length) {
 
 void LockHolder::Release() {
   if (releaseFd_ >= 0) {
+    // A byte rather than end-of-file: other children forked meanwhile may
+    // hold copies of this pipe's write end.
+    if (::write(releaseFd_, "x", 1) != 1) ADD_FAILURE() << "releasing the lock holder";
     ::close(releaseFd_);
     releaseFd_ = -1;
   }
