@@ -2,7 +2,8 @@
  * zolk2sys.h - interface of the ZOLKLib2 system log library.
  *
  * Two builds share this interface: libzolk2sys_r (reentrant, for
- * multi-threaded processes) and libzolk2sys (single-thread).
+ * multi-threaded processes) and libzolk2sys (single-thread). Besides the
+ * system log it deletes old log files of a directory, by count or by age.
  *
  * Messages go to the system log through named instances. Each instance has
  * its own identity, openlog options, facility, priority mask and thread-id
@@ -92,6 +93,21 @@ ZOLK2_SYS_API int ZOLK2_SetSysLogTidFormat(int mode, const char *prefix, const c
  * a packed result has none) and the operation number (-1 when none). */
 ZOLK2_SYS_API int ZOLK2_SysLogErrCode(int rc);
 ZOLK2_SYS_API int ZOLK2_SysLogErrApi(int rc);
+
+/* Log file cleanup. pattern is a path whose last component may hold fnmatch()
+ * wildcards (e.g. "/var/log/app/app*.log"); its directory part is taken
+ * literally ("./" when it has no '/'), and the whole pattern is matched
+ * against the whole path of each entry with fnmatch() flags 0. Directories
+ * are never touched; a file on which another process holds a lockf() lock is
+ * kept. Results are errno values: 0, the errno of opening the directory or
+ * of a failed stat() of an entry (which ends the call), ENAMETOOLONG for a
+ * pattern of 1024 bytes or more, else the errno of the last failed unlink().
+ *
+ * ByTime deletes the matching files last modified at least `seconds` ago.
+ * ByNum keeps the `keep` newest matching files and deletes the others
+ * (keep <= 0: all); it deletes nothing when the scan fails. */
+ZOLK2_SYS_API int ZOLK2_FileCleanupByTime(const char *pattern, long seconds);
+ZOLK2_SYS_API int ZOLK2_FileCleanupByNum(const char *pattern, int keep);
 
 /* Fork handlers, for an application that registers them with
  * pthread_atfork(). In the reentrant build they hold the library's lock
