@@ -29,11 +29,6 @@ std::string ConfDir::Read() const {
   return s.str();
 }
 
-mode_t ConfDir::Mode() const {
-  struct stat st;
-  return ::stat(conf().c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
-}
-
 std::vector<std::string> ConfDir::Strays() const {
   std::vector<std::string> names;
   DIR *d = ::opendir((dir_ / "etc").c_str());

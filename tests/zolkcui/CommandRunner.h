@@ -35,7 +35,6 @@ class ConfDir final {
   void Write(const std::string &content) const;
   // Content of the configuration file; "<missing>" when there is none.
   std::string Read() const;
-  mode_t Mode() const;
   // Names in etc/ other than the configuration file (leftover temporaries).
   std::vector<std::string> Strays() const;
   // Runs a test build with the arguments, in this directory.

@@ -47,8 +47,6 @@ TEST(ShippedCommands, UseTheConfigurationFileUnderOpt) {
        0, "LogSize=512\nMapSize=128\n", "", "LogSize = 524288\nMapSize = 131072\n"},
       {"setter never creates the file", ZOLK_SHIPPED_CONF, kMissing, {"-n", "2"}, 13, "",
        notFound, kMissing},
-      {"getter without a file", ZOLK_SHIPPED_GETCONF, kMissing, {"-n"}, 13, "", notFound,
-       kMissing},
   };
   for (const Case &c : cases) {
     ConfDir dir;
