@@ -150,10 +150,9 @@ void applyLine(const char *text) {
   cs_current[key][length] = '\0';
 }
 
-int loadConf(int logging, const char *logFile, const char *logSize, const char *fileNum,
-             const char *mapSize) {
-  (void)logFile;
-  (void)fileNum;
+// Loads the file into the line list and the current values, then checks
+// the given sizes against each other or against the stored ones.
+int loadConf(int logging, const char *logSize, const char *mapSize) {
   const int dest = destination(logging);
   if (logSize != nullptr && mapSize != nullptr && ZOLK_atoi(logSize) < ZOLK_atoi(mapSize)) {
     ic_LogPrintf(dest, "Size that is smaller than the size of the Map file. (-%c %s)", 'b',
@@ -290,11 +289,10 @@ bool rewriteFile(const char *const given[ZOLK_KEY_COUNT], int writtenFromOption[
     return put(line.data(), line.size());
   };
 
-  // Each node leaves the list as it is handled; whatever a failure leaves
+  // Each node leaves the list once it is handled; whatever a failure leaves
   // on the list is freed by freeBuff().
   while (Root.next != nullptr) {
     ConfLine *node = Root.next;
-    Root.next = node->next;
     const int key = confKeyIndex(getToken(node->text));
     bool ok = true;
     if (key < 0) {
@@ -302,6 +300,7 @@ bool rewriteFile(const char *const given[ZOLK_KEY_COUNT], int writtenFromOption[
     } else if (!written[key]) {
       ok = putKey(key);
     }
+    Root.next = node->next;
     std::free(node->text);
     std::free(node);
     if (!ok) return false;
@@ -317,6 +316,8 @@ bool rewriteFile(const char *const given[ZOLK_KEY_COUNT], int writtenFromOption[
   if (!out.close()) return false;
   if (!temp.commit(target.c_str())) return false;
 
+  // From here the new content is in place. Should it not be made durable,
+  // the run still fails: the administrator learns that a crash could lose it.
   Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dirFd.get() < 0) return false;
   // Some file systems cannot sync a directory; that is no failure of ours.
@@ -369,7 +370,7 @@ extern "C" int setConf(int logging, const char *logFile, const char *logSize,
                        const char *intervalSec, const char *maxMsgNum) {
   freeBuff();
   resetValues();
-  int rc = loadConf(logging, logFile, logSize, fileNum, mapSize);
+  int rc = loadConf(logging, logSize, mapSize);
   if (rc == 0) {
     rc = saveConf(logging, logFile, logSize, fileNum, mapSize, watchDog, intervalSec, maxMsgNum);
   }

@@ -99,8 +99,7 @@ int checkConfValue(const char *key, const char *value, int logging, int requeste
 
 int getConf(const char *letters, int logging) {
   if (letters == nullptr) letters = "";
-  static char values[ZOLK_KEY_COUNT][kValueSize];
-  std::memset(values, 0, sizeof values);
+  char values[ZOLK_KEY_COUNT][kValueSize] = {};
   int rc = readConf(values, logging);
   if (rc != 0) return rc;
 
