@@ -17,5 +17,5 @@ zolk_require_packages() {
 }
 
 # What building and testing the tree needs.
-ZOLK_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev)
+ZOLK_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev man-db)
 ZOLK_BENCH_PACKAGES=(libbenchmark-dev)

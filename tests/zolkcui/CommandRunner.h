@@ -1,0 +1,62 @@
+// Running the configuration commands for tests: the test builds against a
+// configuration file in a test's own directory, and any build in a child
+// that may first enter a private mount namespace or limit file sizes.
+#ifndef ZOLK_TESTS_ZOLKCUI_COMMANDRUNNER_H
+#define ZOLK_TESTS_ZOLKCUI_COMMANDRUNNER_H
+
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/Process.h"
+#include "common/TempDir.h"
+
+namespace zolkcuitest {
+
+// What the test builds read, relative to their working directory.
+inline const char kConfRelative[] = "etc/D002zolk2.cnf";
+inline const char kShippedConf[] = "/opt/quorvex/ZOLKLib2/etc/D002zolk2.cnf";
+
+// The seven keys at the setter's defaults, as the setter writes them.
+inline const char kDefaultConf[] =
+    "LogFile = \nLogSize = 262144\nLogFNum = 4\nMapSize = 65536\n"
+    "WatchDog = 10\nIntervalSec = 0\nMaxMsgNum = 0\n";
+
+// A test's directory holding etc/D002zolk2.cnf for the test builds.
+class ConfDir final {
+ public:
+  ConfDir();
+  const std::string &path() const { return dir_.path(); }
+  std::string operator/(const std::string &name) const { return dir_ / name; }
+  std::string conf() const { return dir_ / kConfRelative; }
+  void Write(const std::string &content) const;
+  // Content of the configuration file; "<missing>" when there is none.
+  std::string Read() const;
+  // Names in etc/ other than the configuration file (leftover temporaries).
+  std::vector<std::string> Strays() const;
+  // Runs a test build with the arguments, in this directory.
+  zolktest::ProcessResult Run(const char *program, const std::vector<std::string> &args) const;
+
+ private:
+  zolktest::TempDir dir_;
+};
+
+// How RunIsolated runs a command.
+struct Isolation {
+  bool privateMounts = false;                   // a private mount namespace first
+  std::function<int()> setup;                   // in the child before the command; non-zero aborts
+  std::function<void()> collect;                // in the child after the command
+  rlim_t fileSizeLimit = RLIM_INFINITY;         // RLIMIT_FSIZE, SIGXFSZ ignored
+};
+
+// Runs program with args in workDir from a forked child prepared as told;
+// the command's streams are collected through files in workDir.
+zolktest::ProcessResult RunIsolated(const std::string &workDir, const char *program,
+                                    const std::vector<std::string> &args, const Isolation &how);
+
+}  // namespace zolkcuitest
+
+#endif

@@ -1,0 +1,249 @@
+// zolk2conf as an administrator runs it: exit status, both streams, the
+// file's bytes and mode, and the execution log.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "CommandRunner.h"
+#include "common/Privileges.h"
+
+namespace {
+
+using zolkcuitest::ConfDir;
+using zolkcuitest::kDefaultConf;
+
+const char kMissing[] = "<missing>";
+const char kUnchanged[] = "<unchanged>";
+const char kDirectory[] = "<directory>";
+
+// The seven canonical lines with some values replaced.
+std::string Conf(const std::string &logFile = "", const std::string &logSize = "262144",
+                 const std::string &fileNum = "4", const std::string &mapSize = "65536") {
+  return "LogFile = " + logFile + "\nLogSize = " + logSize + "\nLogFNum = " + fileNum +
+         "\nMapSize = " + mapSize + "\nWatchDog = 10\nIntervalSec = 0\nMaxMsgNum = 0\n";
+}
+
+struct Case {
+  const char *name;
+  std::string initial;  // kMissing: no file
+  std::vector<std::string> args;
+  int rc;
+  std::string err;
+  std::string after;  // kUnchanged: byte for byte as before
+};
+
+TEST(Zolk2Conf, SetsKeysAndRefusesBadInput) {
+  const std::string longPath = "/" + std::string(1023, 'p');
+  const std::string digits5000(5000, '9'), word5000 = "w" + std::string(4999, 'x');
+  const std::string value1028 = "/" + std::string(1027, 'v');  // the line fits one chunk
+  const std::string longLine = std::string(1100, '#') + " LogSize = 1\n";
+  const Case cases[] = {
+      {"empty file gets all seven keys", "", {"-b", "512"}, 0, "", Conf("", "524288")},
+      {"every option, canonical lines", "", {"-f", " /tmp/t ", "-b0512", "-n", "04", "-s", "8",
+       "-w", "300", "-i", "3600", "-m", "500"}, 0, "",
+       "LogFile = /tmp/t\nLogSize = 524288\nLogFNum = 04\nMapSize = 8192\nWatchDog = 300\n"
+       "IntervalSec = 3600\nMaxMsgNum = 500\n"},
+      {"non-numeric stored size falls back to default", "LogSize=abc\n", {"-n", "8"}, 0, "",
+       "LogSize = 262144\nLogFile = \nLogFNum = 8\nMapSize = 65536\nWatchDog = 10\n"
+       "IntervalSec = 0\nMaxMsgNum = 0\n"},
+      {"later duplicate wins, first place kept", "# top\nLogSize=1024000\nx\nLogSize = 2048000\n",
+       {"-n", "2"}, 0, "", "# top\nLogSize = 2048000\nx\nLogFile = \nLogFNum = 2\n"
+       "MapSize = 65536\nWatchDog = 10\nIntervalSec = 0\nMaxMsgNum = 0\n"},
+      {"blank in key, blank in value", "Log Size = 1024000\nLogFile = /var/log/my trace\n",
+       {"-n", "1"}, 0, "", "LogSize = 1024000\nLogFile = /var/log/my\nLogFNum = 1\n"
+       "MapSize = 65536\nWatchDog = 10\nIntervalSec = 0\nMaxMsgNum = 0\n"},
+      {"16-character key and empty value", "abcdefghijklmnop=1\nLogFNum = 6\nLogFNum =\n",
+       {"-m", "7"}, 0, "", "abcdefghijklmnop=1\nLogFNum = 6\nLogFile = \nLogSize = 262144\n"
+       "MapSize = 65536\nWatchDog = 10\nIntervalSec = 0\nMaxMsgNum = 7\n"},
+      {"CR LF, NUL bytes, long line, no final newline",
+       std::string("a\0b\r\n", 5) + "LogFNum = 9\r\n" + longLine + "# last", {"-w", "1"}, 0, "",
+       std::string("a\0b\r\n", 5) + "LogFNum = 9\n" + longLine + "# last\nLogFile = \n"
+       "LogSize = 262144\nMapSize = 65536\nWatchDog = 1\nIntervalSec = 0\nMaxMsgNum = 0\n"},
+      {"stored value over 1024 characters is cut", "LogFile = " + value1028 + "\n",
+       {"-n", "3"}, 0, "", Conf(value1028.substr(0, 1024), "262144", "3")},
+      {"long -f value is cut to 1024", "", {"-f", longPath + "tail"}, 0, "", Conf(longPath)},
+      {"sizes equal pass", "", {"-b", "8", "-s", "8"}, 0, "", Conf("", "8192", "4", "8192")},
+      {"log size below map size, file not read", kMissing, {"-b", "8", "-s", "16"}, 11,
+       "Size that is smaller than the size of the Map file. (-b 8)\n", kUnchanged},
+      {"-b below stored MapSize", Conf(), {"-b", "32"}, 11,
+       "Size that is smaller than the size of the Map file. (-b 32)\n", kUnchanged},
+      {"-s above stored LogSize", Conf(), {"-s", "512"}, 12,
+       "Sizes that are larger than sizes of log file. (-s 512)\n", kUnchanged},
+      {"stored MapSize beyond a long", "MapSize = 99999999999999999999\n", {"-b", "16"}, 17,
+       "MapSize : FAILED\nCannot read the key value.\n", kUnchanged},
+      {"missing file is not created", kMissing, {"-n", "2"}, 13,
+       "File not found. 'etc/D002zolk2.cnf'\n", kUnchanged},
+      {"directory in place of the file", kDirectory, {"-n", "2"}, 13,
+       "File not found. 'etc/D002zolk2.cnf'\n", kUnchanged},
+      {"range", Conf(), {"-b", "8193"}, 1,
+       "Specify the number between from 8 to 8192. (-b 8193)\n", kUnchanged},
+      {"blank in a number", Conf(), {"-w", " 30"}, 1,
+       "Specify the number between from 1 to 300. (-w  30)\n", kUnchanged},
+      {"relative -f", Conf(), {"-f", "log/x"}, 1,
+       "Must be specified with full path. (-f log/x)\n", kUnchanged},
+      {"wildcard in -f", Conf(), {"-f", " /tmp/zo* "}, 1,
+       "Must be specified with full path. (-f /tmp/zo*)\n", kUnchanged},
+      {"missing -f directory", Conf(), {"-f", "/nonexistent-zolk/x"}, 10,
+       "Existing directory is necessary. (-f /nonexistent-zolk/x)\n", kUnchanged},
+      {"unknown letter", Conf(), {"-x"}, 1, "Wrong argument. '-x'\n", kUnchanged},
+      {"first problem only: range", Conf(), {"-b", "8193", "-x"}, 1,
+       "Specify the number between from 8 to 8192. (-b 8193)\n", kUnchanged},
+      {"first problem only: argument", Conf(), {"-x", "-b", "8193"}, 1,
+       "Wrong argument. '-x'\n", kUnchanged},
+      {"no setting option", Conf(), {}, 1, "Wrong argument.\n", kUnchanged},
+      {"empty -l wins over an earlier one", Conf(), {"-l", "x.log", "-l", "", "-b", "16"}, 1,
+       "Must be specified with file name. (-l )\n", kUnchanged},
+      {"5000 digits", Conf(), {"-b", digits5000}, 1,
+       "Specify the number between from 8 to 8192. (-b " + digits5000.substr(0, 1024) + ")\n",
+       kUnchanged},
+      {"5000-character wrong argument", Conf(), {word5000}, 1,
+       ("Wrong argument. '" + word5000).substr(0, 1024) + "\n", kUnchanged},
+  };
+  for (const Case &c : cases) {
+    ConfDir dir;
+    if (c.initial == kDirectory) {
+      ASSERT_EQ(::mkdir(dir.conf().c_str(), 0755), 0);
+    } else if (c.initial != kMissing) {
+      dir.Write(c.initial);
+      ::chmod(dir.conf().c_str(), 0600);
+      if (zolktest::IsRoot()) ::chown(dir.conf().c_str(), 4321, 8765);  // must survive a rewrite
+    }
+    const zolktest::ProcessResult r = dir.Run(ZOLK_TEST_CONF, c.args);
+    EXPECT_EQ(r.exitCode, c.rc) << c.name;
+    EXPECT_EQ(r.err, c.err) << c.name;
+    EXPECT_EQ(r.out, "") << c.name;
+    if (c.initial != kDirectory) {
+      EXPECT_EQ(dir.Read(), c.after == kUnchanged ? c.initial : c.after) << c.name;
+    }
+    struct stat st;
+    if (c.rc == 0 && ::stat(dir.conf().c_str(), &st) == 0) {
+      EXPECT_EQ(st.st_mode & 07777, 0644u) << c.name;
+      if (zolktest::IsRoot()) {
+        EXPECT_EQ(st.st_uid, 4321u) << c.name << ": owner kept";
+        EXPECT_EQ(st.st_gid, 8765u) << c.name << ": group kept";
+      }
+    }
+    EXPECT_TRUE(dir.Strays().empty()) << c.name;
+  }
+}
+
+TEST(Zolk2Conf, HelpWinsOverEverything) {
+  ConfDir dir;
+  dir.Write(kDefaultConf);
+  const zolktest::ProcessResult r = dir.Run(ZOLK_TEST_CONF, {"-b", "1", "-x", "-h", "-l", ""});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 30);
+  EXPECT_NE(r.out.find("\n  The unit is a second.\n\n-m MAX-MESSAGE-NUMBER\n"), std::string::npos);
+  EXPECT_EQ(r.out.substr(r.out.size() - 34), "\n-h\n  display this help and exit.\n");
+  EXPECT_EQ(dir.Read(), kDefaultConf);
+}
+
+TEST(Zolk2Conf, ExecutionLogRecordsTheRun) {
+  ConfDir dir;
+  dir.Write("# keep\n");
+  zolktest::WriteFile(dir / "run.log", "previous\n");
+  zolktest::ProcessResult r = dir.Run(ZOLK_TEST_CONF, {"-s", "8", "-l", " run.log ", "-n1"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err, "");
+  r = dir.Run(ZOLK_TEST_CONF, {"-l", "run.log"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "");
+  const std::string start = "Logging start:   \\d{4}/\\d\\d/\\d\\d  \\d\\d:\\d\\d:\\d\\d\n";
+  const std::regex expected("previous\n" + start + "Specified arguments\\.\n"
+                            "  \\S+zolk2conf_testpath -s 8 -l  run\\.log  -n1\n"
+                            "LogFNum : SUCCESS\nMapSize : SUCCESS\nCOMMAND RETURN CODE : 0\n" +
+                            start + "Specified arguments\\.\n  \\S+ -l run\\.log\n"
+                            "Wrong argument\\.\nCOMMAND RETURN CODE : 1\n");
+  const std::string log = zolktest::ReadFile(dir / "run.log");
+  EXPECT_TRUE(std::regex_match(log, expected)) << log;
+  EXPECT_EQ(dir.Read(), "# keep\nLogFile = \nLogSize = 262144\nLogFNum = 1\nMapSize = 8192\n"
+                        "WatchDog = 10\nIntervalSec = 0\nMaxMsgNum = 0\n");
+}
+
+TEST(Zolk2Conf, LogThatIsADirectoryLosesOnlyTheMessages) {
+  ConfDir dir;
+  dir.Write(kDefaultConf);
+  ASSERT_EQ(::mkdir((dir / "logdir").c_str(), 0755), 0);
+  zolktest::ProcessResult r = dir.Run(ZOLK_TEST_CONF, {"-l", "logdir", "-n", "5"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(dir.Read(), Conf("", "262144", "5"));
+  r = dir.Run(ZOLK_TEST_CONF, {"-l", "logdir", "-n", "50"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "") << "messages meant for the log do not fall back to standard error";
+}
+
+TEST(Zolk2Conf, SymbolicLinkKeepsPointingAtTheRewrittenFile) {
+  ConfDir dir;
+  ASSERT_EQ(::mkdir((dir / "real").c_str(), 0755), 0);
+  zolktest::WriteFile(dir / "real/D002zolk2.cnf", "# mine\n");
+  ASSERT_EQ(::symlink("../real/D002zolk2.cnf", dir.conf().c_str()), 0);
+  const zolktest::ProcessResult r = dir.Run(ZOLK_TEST_CONF, {"-i", "60"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  struct stat st;
+  ASSERT_EQ(::lstat(dir.conf().c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(zolktest::ReadFile(dir / "real/D002zolk2.cnf"),
+            "# mine\nLogFile = \nLogSize = 262144\nLogFNum = 4\nMapSize = 65536\n"
+            "WatchDog = 10\nIntervalSec = 60\nMaxMsgNum = 0\n");
+}
+
+// A file system that cannot take the new content: the command says so and
+// the administrator's file stays exactly as it was.
+void ExpectFailedRewriteLeavesFile(const zolkcuitest::Isolation &how, ConfDir &dir,
+                                   const std::string &original) {
+  const zolktest::ProcessResult r = zolkcuitest::RunIsolated(
+      dir.path(), ZOLK_TEST_CONF, {"-f", "/tmp/x", "-l", "run.log"}, how);
+  EXPECT_EQ(r.exitCode, 14);
+  EXPECT_EQ(r.err, "");
+  const std::string log = zolktest::ReadFile(dir / "run.log");
+  EXPECT_NE(log.find("\nFailed to write. 'etc/D002zolk2.cnf'\nCOMMAND RETURN CODE : 14\n"),
+            std::string::npos) << log;
+  EXPECT_EQ(log.find("SUCCESS"), std::string::npos) << log;
+  EXPECT_EQ(zolktest::ReadFile(dir / "after.cnf"), original);
+}
+
+std::string BigConf() { return std::string(6000, '#') + "\n" + kDefaultConf; }
+
+TEST(Zolk2Conf, FileSizeLimitDuringRewrite) {
+  ConfDir dir;
+  const std::string original = BigConf();
+  dir.Write(original);
+  zolkcuitest::Isolation how;
+  how.fileSizeLimit = 4096;  // below the new content; the log stays far smaller
+  how.collect = [&] { zolktest::WriteFile(dir / "after.cnf", dir.Read()); };
+  ExpectFailedRewriteLeavesFile(how, dir, original);
+  EXPECT_TRUE(dir.Strays().empty());
+}
+
+TEST(Zolk2Conf, FullFileSystemDuringRewrite) {
+  if (!zolktest::PrivateMountUnavailable().empty())
+    GTEST_SKIP() << zolktest::PrivateMountUnavailable();
+  ConfDir dir;
+  const std::string original = BigConf();
+  zolkcuitest::Isolation how;
+  how.privateMounts = true;
+  how.setup = [&] {
+    // Two pages: the original fills them, so no copy of it fits beside.
+    if (zolktest::MountTmpfs(dir / "etc", 8192) != 0) return 1;
+    dir.Write(original);
+    return 0;
+  };
+  how.collect = [&] {
+    std::string strays;
+    for (const std::string &s : dir.Strays()) strays += s + "\n";
+    zolktest::WriteFile(dir / "after.cnf", dir.Read());
+    zolktest::WriteFile(dir / "strays", strays);
+  };
+  ExpectFailedRewriteLeavesFile(how, dir, original);
+  EXPECT_EQ(zolktest::ReadFile(dir / "strays"), "");
+}
+
+}  // namespace

@@ -1,0 +1,218 @@
+// zolk2conf: sets keys of the trace configuration file from the command
+// line. Every value is checked before the file is read; the file is
+// rewritten only when all of them pass and the sizes agree.
+#include <cstdio>
+#include <cstring>
+
+#include "ilogs.h"
+#include "setconf.h"
+#include "zolkcuicmnfunc.h"
+#include "zolkgetopt.h"
+
+extern "C" __attribute__((used, visibility("default"))) const char ZOLK_version_string[] =
+    "@(#)Quorvex Bexa Trace Library 2. 03-19.   Last Update: Feb 24 2009";
+
+namespace {
+
+const size_t kValueSize = 1025;  // at most 1024 characters and a terminator
+
+const char cs_help[] =
+    "-f LOGFILE-NAME\n"
+    "  The name of the log file (output directory and prefix) is specified.\n"
+    "\n"
+    "-b LOGFILE-SIZE\n"
+    "  The size of the log file is specified within the range from 8 to 8192.\n"
+    "  The unit is a KB.\n"
+    "\n"
+    "-n LOGFILE-NUMBER\n"
+    "  The number of log file is specified within the range from 1 to 16.\n"
+    "\n"
+    "-s MEMORY-MAP-SIZE\n"
+    "  The size of the monitor buffer is specified within the range from 8 to 2048.\n"
+    "  The unit is a KB.\n"
+    "\n"
+    "-w WATCHDOG\n"
+    "  The cycle of the watch time is specified within the range from 1 to 300.\n"
+    "  The unit is a second.\n"
+    "\n"
+    "-i INTERVAL-SECOND\n"
+    "  The interval of the watch time is specified within the range from 0 to 3600.\n"
+    "  The unit is a second.\n"
+    "\n"
+    "-m MAX-MESSAGE-NUMBER\n"
+    "  The number of messages is specified within the range from 0 to 500.\n"
+    "\n"
+    "-l EXECUTIONLOGFILENAME\n"
+    "  The log file name that stores the execution result of the command is specified.\n"
+    "\n"
+    "-h\n"
+    "  display this help and exit.";
+
+// Limits of a numeric option: its letter, the most characters it may have
+// and its range.
+struct NumericOption {
+  char letter;
+  int key;
+  size_t maxChars;
+  int low;
+  int high;
+};
+
+const NumericOption cs_numericOptions[] = {
+    {'b', ZOLK_KEY_LOGSIZE, 4, 8, 8192},   {'n', ZOLK_KEY_LOGFNUM, 2, 1, 16},
+    {'s', ZOLK_KEY_MAPSIZE, 4, 8, 2048},   {'w', ZOLK_KEY_WATCHDOG, 3, 1, 300},
+    {'i', ZOLK_KEY_INTERVALSEC, 4, 0, 3600}, {'m', ZOLK_KEY_MAXMSGNUM, 3, 0, 500},
+};
+
+// The working values of one run.
+struct Run {
+  char values[ZOLK_KEY_COUNT][kValueSize] = {};
+  char parentPath[kValueSize] = {};
+  char logName[kValueSize] = {};
+  bool logging = false;
+  bool emptyLogName = false;
+  char errorMessage[1281] = {};
+  int errorCode = 0;
+  const char *wrongArgument = nullptr;
+  bool help = false;
+  int accepted = 0;
+  char commandLine[kValueSize] = {};
+};
+
+// Copies an option's value into its buffer, cut to 1024 characters.
+void storeValue(char *buffer, const char *value) {
+  std::memset(buffer, 0, kValueSize);
+  std::snprintf(buffer, kValueSize, "%s", value);
+}
+
+// Checks -f; composes the message of the first failing test.
+bool acceptLogFile(Run &run) {
+  char *path = run.values[ZOLK_KEY_LOGFILE];
+  std::memset(path, 0, kValueSize);
+  deleteSpace(path, optarg, kValueSize);
+  if (checkPath(path) != 0 || getParentPath(path, run.parentPath, kValueSize) != 0) {
+    std::snprintf(run.errorMessage, sizeof run.errorMessage,
+                  "Must be specified with full path. (-%c %s)", 'f', path);
+    run.errorCode = 1;
+    return false;
+  }
+  if (isPathExisting(run.parentPath) != 0) {
+    std::snprintf(run.errorMessage, sizeof run.errorMessage,
+                  "Existing directory is necessary. (-%c %s)", 'f', path);
+    run.errorCode = 10;
+    return false;
+  }
+  return true;
+}
+
+// Checks a numeric option as typed: length, digits only, range.
+bool acceptNumeric(Run &run, const NumericOption &option) {
+  char *text = run.values[option.key];
+  storeValue(text, optarg);
+  const size_t length = std::strlen(text);
+  if (length >= 1 && length <= option.maxChars && checkNumeric(text) == 0) {
+    const int value = ZOLK_atoi(text);
+    if (value >= option.low && value <= option.high) return true;
+  }
+  std::snprintf(run.errorMessage, sizeof run.errorMessage,
+                "Specify the number between from %d to %d. (-%c %s)", option.low, option.high,
+                option.letter, text);
+  run.errorCode = 1;
+  return false;
+}
+
+void parse(Run &run, int argc, char *argv[]) {
+  optind = 1;
+  int c;
+  while ((c = zolk2getopt(argc, argv, "f:b:n:s:w:i:m:l:h")) != -1) {
+    if (c == 'l') {
+      run.logging = true;
+      if (!run.emptyLogName) {
+        deleteSpace(run.logName, optarg, kValueSize);
+        if (optarg[0] == '\0') run.emptyLogName = true;
+      }
+      continue;
+    }
+    if (c == 'h') {
+      run.help = true;
+      return;
+    }
+    // After the first problem only -l and -h still count.
+    if (run.wrongArgument != nullptr || run.errorMessage[0] != '\0') continue;
+
+    bool accepted = false;
+    bool known = true;
+    if (c == 'f') {
+      accepted = acceptLogFile(run);
+    } else {
+      known = false;
+      for (const NumericOption &option : cs_numericOptions) {
+        if (c == option.letter) {
+          known = true;
+          accepted = acceptNumeric(run, option);
+          break;
+        }
+      }
+    }
+    if (!known) {
+      run.wrongArgument = optletterind != 0 ? argv[optind] : argv[optind - 1];
+    } else if (accepted) {
+      ++run.accepted;
+    }
+  }
+}
+
+// Ends the run: the return code goes to the execution log, which closes.
+int finish(const Run &run, int rc) {
+  if (run.logging) {
+    ic_LogPrintf(IC_DEST_LOG, "COMMAND RETURN CODE : %d", rc);
+    ic_LogFileClose();
+  }
+  return rc;
+}
+
+const char *givenValue(const Run &run, int key) {
+  return run.values[key][0] != '\0' ? run.values[key] : nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[]) {
+  static Run run;  // large buffers: keep them off the stack
+  parse(run, argc, argv);
+
+  if (run.help) {
+    ic_LogPrintf(IC_DEST_STDOUT, "%s", cs_help);
+    return 0;
+  }
+  if (run.logging) {
+    if (run.emptyLogName) {
+      ic_LogPrintf(IC_DEST_STDERR, "Must be specified with file name. (-%c %s)", 'l',
+                   run.logName);
+      return 1;
+    }
+    ic_LogFileOpen(run.logName);
+    ic_LogPrintf(IC_DEST_LOG, "Specified arguments.");
+    ZOLK_GetCommandLine(argc, argv, kValueSize - 1, run.commandLine);
+    ic_LogPrintfEx(IC_DEST_LOG, "  %s", run.commandLine, static_cast<const char *>(nullptr));
+  }
+
+  const int dest = run.logging ? IC_DEST_LOG : IC_DEST_STDERR;
+  if (run.wrongArgument != nullptr) {
+    ic_LogPrintf(dest, "Wrong argument. '%s'", run.wrongArgument);
+    return finish(run, 1);
+  }
+  if (run.errorMessage[0] != '\0') {
+    ic_LogPrintfEx(dest, "%s", run.errorMessage, static_cast<const char *>(nullptr));
+    return finish(run, run.errorCode);
+  }
+  if (run.accepted == 0) {
+    ic_LogPrintf(dest, "Wrong argument.");
+    return finish(run, 1);
+  }
+  const int rc = setConf(run.logging, givenValue(run, ZOLK_KEY_LOGFILE),
+                         givenValue(run, ZOLK_KEY_LOGSIZE), givenValue(run, ZOLK_KEY_LOGFNUM),
+                         givenValue(run, ZOLK_KEY_MAPSIZE), givenValue(run, ZOLK_KEY_WATCHDOG),
+                         givenValue(run, ZOLK_KEY_INTERVALSEC), givenValue(run, ZOLK_KEY_MAXMSGNUM));
+  return finish(run, rc);
+}
