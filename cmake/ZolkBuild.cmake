@@ -79,10 +79,14 @@ function(zolk_add_gtest target)
   if(ARG_EXPORTS)
     set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
   endif()
-  string(JOIN "-" label ${ARG_LABELS})
+  set(properties TIMEOUT 120)
+  if(ARG_LABELS)
+    string(JOIN "-" label ${ARG_LABELS})
+    list(APPEND properties LABELS "${label}")
+  endif()
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
     TEST_PREFIX "${target}."
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${label}" TIMEOUT 120)
+    PROPERTIES ${properties})
 endfunction()
