@@ -47,6 +47,8 @@ struct tag_ZOLK2_MptTrap {
   // Size of the trace file by fstat() when the readable end was last
   // computed (0 while unknown): the bound of every byte examined or copied.
   uint32_t traceSize;
+  // 1 once the open management file has been seen holding a whole record.
+  int managementRecordSeen;
 };
 
 namespace {
@@ -70,6 +72,7 @@ const ZOLK2_MptTrap_t ms_defaultInstance = {
     0,                                    // currentOffset
     0,                                    // mapFlags
     0,                                    // traceSize
+    0,                                    // managementRecordSeen
 };
 
 // Last error of the calls made without an instance; shared by the process.
@@ -152,15 +155,19 @@ bool normaliseByteOrder(management_info_t* rec) {
 }
 
 // A management file shorter than its record (one just created, say) would
-// fault on the first byte of the mapping beyond its end.
-bool managementRecordPresent(const ZOLK2_MptTrap_t* trap) {
+// fault on the first byte of the mapping beyond its end. Writers only ever
+// grow it, so once whole it need not be looked at again.
+bool managementRecordPresent(ZOLK2_MptTrap_t* trap) {
+  if (trap->managementRecordSeen) return true;
   struct stat st;
-  return ::fstat(trap->managementFd, &st) == 0 && st.st_size >= ZOLK2_MPTT_RECORD_SIZE;
+  trap->managementRecordSeen =
+      ::fstat(trap->managementFd, &st) == 0 && st.st_size >= ZOLK2_MPTT_RECORD_SIZE;
+  return trap->managementRecordSeen;
 }
 
 // Copies the record out of the mapping; the mapping is never interpreted in
 // place, so that all fields belong to one moment.
-int copyRecord(const ZOLK2_MptTrap_t* trap, management_info_t* rec) {
+int copyRecord(ZOLK2_MptTrap_t* trap, management_info_t* rec) {
   std::memcpy(rec, trap->managementMap, sizeof *rec);
   return normaliseByteOrder(rec) && isValidRecord(*rec) ? 0 : ZOLK2_MPTT_E_RECORD;
 }
@@ -183,7 +190,7 @@ int lockManagementFile(const ZOLK2_MptTrap_t* trap) {
 
 // A consistent copy of the record. Whether to lock is decided from a first
 // copy; the snapshot is the second copy, taken under the lock.
-int takeSnapshot(const ZOLK2_MptTrap_t* trap, management_info_t* snapshot) {
+int takeSnapshot(ZOLK2_MptTrap_t* trap, management_info_t* snapshot) {
   if (trap->managementMap == nullptr) return ZOLK2_MPTT_E_STATE;
   if (!managementRecordPresent(trap)) return ZOLK2_MPTT_E_RECORD;
   management_info_t first;
@@ -337,6 +344,7 @@ int closeManagementFile(ZOLK2_MptTrap_t* trap) {
     if (::munmap(trap->managementMap, ZOLK2_MPTT_RECORD_SIZE) != 0) return ZOLK2_MPTT_E_UNMAP;
     trap->managementMap = nullptr;
   }
+  trap->managementRecordSeen = 0;
   if (trap->managementFd >= 0) {
     const int rc = ::close(trap->managementFd);
     trap->managementFd = -1;
@@ -393,6 +401,16 @@ uint32_t scanForEndOfData(const unsigned char* data, uint32_t from, uint32_t end
     }
   }
   return end;
+}
+
+// Copies bytes from `from` up to and including the first LF, at most
+// `limit` of them, and returns their count.
+uint32_t copyLine(char* to, const unsigned char* from, uint32_t limit) {
+  const void* const lf = std::memchr(from, kLf, limit);
+  const uint32_t count =
+      lf != nullptr ? static_cast<uint32_t>(static_cast<const unsigned char*>(lf) - from) + 1 : limit;
+  std::memcpy(to, from, count);
+  return count;
 }
 
 uint32_t readableEnd(const ZOLK2_MptTrap_t* trap) {
@@ -563,7 +581,9 @@ int ZOLK2_MpttGetCurrentOffset(ZOLK2_MptTrap_t* trap) {
   if (beingWritten) {
     if (trap->mappedLength < writeOffset) remapTraceFile(trap);
     if (trap->currentOffset <= writeOffset) {
-      refreshTraceSize(trap);
+      // The file only grows while it is written, so a size already known to
+      // cover the writer's offset is as good as a fresh one.
+      if (trap->traceSize < writeOffset) refreshTraceSize(trap);
       trap->currentOffset = writeOffset;
       return static_cast<int>(writeOffset);
     }
@@ -643,11 +663,7 @@ uint32_t ZOLK2_MpttGetLine(ZOLK2_MptTrap_t* trap, char* buffer, uint32_t size) {
   const uint32_t end = readableEnd(trap);
   if (trap->readPosition >= end || size == 0) return 0;
   const unsigned char* const from = traceBytes(trap) + trap->readPosition;
-  const uint32_t limit = smallest(size - 1, end - trap->readPosition);
-  const void* const lf = std::memchr(from, kLf, limit);
-  const uint32_t count =
-      lf != nullptr ? static_cast<uint32_t>(static_cast<const unsigned char*>(lf) - from) + 1 : limit;
-  std::memcpy(buffer, from, count);
+  const uint32_t count = copyLine(buffer, from, smallest(size - 1, end - trap->readPosition));
   buffer[count] = '\0';
   trap->readPosition += count;
   return count;
