@@ -33,16 +33,17 @@ class Directory final {
   DIR* const dir_;
 };
 
-// Deletes path unless another process holds a lockf() lock on it. Files that
-// cannot be opened for reading and writing, or that are locked, are left
-// alone without a report. Returns 0, or errno of a failed unlink.
-int deleteUnlessLocked(const char* path) {
+// Deletes a file (path relative to the directory dirFd, or AT_FDCWD) unless
+// another process holds a lockf() lock on it. Files that cannot be opened
+// for reading and writing, or that are locked, are left alone without a
+// report. Returns 0, or errno of a failed unlink.
+int deleteUnlessLocked(int dirFd, const char* path) {
   // O_NONBLOCK and O_NOCTTY: a matching FIFO or device can neither block the
   // call nor become the controlling terminal.
-  const int fd = ::open(path, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const int fd = ::openat(dirFd, path, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return 0;
   int rc = 0;
-  if (::lockf(fd, F_TEST, 0) == 0 && ::unlink(path) != 0) rc = errno;
+  if (::lockf(fd, F_TEST, 0) == 0 && ::unlinkat(dirFd, path, 0) != 0) rc = errno;
   ::close(fd);
   return rc;
 }
@@ -52,8 +53,10 @@ int deleteUnlessLocked(const char* path) {
 // one) is taken literally; the whole pattern is matched against the whole
 // composed path with fnmatch flags 0. Directories are skipped; an entry
 // whose path would not fit kPathSize bytes is skipped before its stat.
-// visit(path, mtime) is called for each match. Returns 0, or errno of the
-// directory open or of a stat, which ends the scan at once.
+// visit(dirFd, name, path, mtime) is called for each match, with the entry's
+// name relative to the open directory (cheaper for the kernel than the whole
+// path again) and its composed path. Returns 0, or errno of the directory
+// open or of a stat, which ends the scan at once.
 template <typename Visit>
 int scanMatches(const char* pattern, Visit visit) {
   if (pattern == nullptr) return EINVAL;
@@ -74,6 +77,7 @@ int scanMatches(const char* pattern, Visit visit) {
 
   Directory dir(path);
   if (dir.get() == nullptr) return errno;
+  const int dirFd = ::dirfd(dir.get());
   // readdir() on a stream that only this call uses is thread-safe; a read
   // error ends the scan as if the directory had ended.
   while (const struct dirent* entry = ::readdir(dir.get())) {
@@ -82,10 +86,10 @@ int scanMatches(const char* pattern, Visit visit) {
     std::memcpy(path + dirLength, entry->d_name, nameLength + 1);
 
     struct stat st;
-    if (::stat(path, &st) != 0) return errno;
+    if (::fstatat(dirFd, entry->d_name, &st, 0) != 0) return errno;  // follows links
     if (S_ISDIR(st.st_mode)) continue;
     if (::fnmatch(pattern, path, 0) != 0) continue;
-    visit(path, st.st_mtime);
+    visit(dirFd, entry->d_name, path, st.st_mtime);
   }
   return 0;
 }
@@ -101,7 +105,7 @@ time_t thresholdOf(time_t now, long seconds) {
 }  // namespace
 
 int ZOLK_CheckNumberOfFileDelete_zolksys(const char* pattern, ZOLKFindFileList_zolksys& list) {
-  return scanMatches(pattern, [&list](const char* path, time_t mtime) {
+  return scanMatches(pattern, [&list](int, const char*, const char* path, time_t mtime) {
     list.addElement(path, mtime);
   });
 }
@@ -111,7 +115,7 @@ int ZOLK_ExecDeleteLogByNumber_zolksys(ZOLKFindFileList_zolksys& list, int keep)
   int index = 0;
   for (const ZOLKFindFileInfo_zolksys* node = list.head(); node != nullptr; node = node->next) {
     if (index++ < keep) continue;
-    const int failed = deleteUnlessLocked(node->name);
+    const int failed = deleteUnlessLocked(AT_FDCWD, node->name);
     if (failed != 0) rc = failed;
   }
   return rc;
@@ -122,9 +126,10 @@ extern "C" {
 int ZOLK2_FileCleanupByTime(const char* pattern, long seconds) {
   const time_t threshold = thresholdOf(std::time(nullptr), seconds);
   int unlinkError = 0;
-  const int scanError = scanMatches(pattern, [&](const char* path, time_t mtime) {
+  const int scanError = scanMatches(pattern, [&](int dirFd, const char* name, const char*,
+                                                  time_t mtime) {
     if (mtime <= threshold) {
-      const int failed = deleteUnlessLocked(path);
+      const int failed = deleteUnlessLocked(dirFd, name);
       if (failed != 0) unlinkError = failed;
     }
   });
