@@ -30,16 +30,17 @@ namespace {
 
 class CleanupTest : public ::testing::Test {
  protected:
-  // A file of the test directory, last modified `age` seconds before now.
+  // A file of the test directory, last modified `age` seconds before the
+  // test started (one reference time, so equal ages are equal times).
   std::string File(const std::string& name, long age) {
     const std::string path = dir / name;
     WriteFile(path, name);
     SetAge(path, age);
     return path;
   }
-  static void SetAge(const std::string& path, long age) {
+  void SetAge(const std::string& path, long age) const {
     struct timespec times[2];
-    times[0].tv_sec = times[1].tv_sec = std::time(nullptr) - age;
+    times[0].tv_sec = times[1].tv_sec = start_ - age;
     times[0].tv_nsec = times[1].tv_nsec = 0;
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
   }
@@ -65,6 +66,7 @@ class CleanupTest : public ::testing::Test {
   }
   std::string Pattern(const std::string& last) const { return dir / last; }
 
+  const time_t start_ = std::time(nullptr);
   TempDir dir;
 };
 
