@@ -42,7 +42,6 @@ const char kDefaultTidPrefix[] = "[";
 const char kDefaultTidSuffix[] = "] ";
 
 constexpr unsigned kMessageSize = 1024;  // the text handed to syslog is at most 1023 bytes
-constexpr unsigned kTidScratchSize = 68;
 
 // Stores an affix (prefix or suffix) of at most 7 bytes, NUL-padded, with
 // the 8th byte always NUL.
@@ -149,7 +148,7 @@ int Zolk_Log::PutToLogWithTid(tag_ZOLK2_SYSLOG* inst, int importance, const char
   if (inst == nullptr) return 1;
   MessageBuffer message;
   if (message.Append(text1) && message.Append(inst->tidPrefix)) {
-    char tid[kTidScratchSize];
+    char tid[68];  // scratch for the formatted thread id
     std::snprintf(tid, sizeof tid, inst->tidFormat, ZolkThread::CurrentThreadId());
     if (message.Append(tid) && message.Append(inst->tidSuffix)) message.Append(text2);
   }
