@@ -1,5 +1,7 @@
 #include "zolkcuicmd.h"
 
+#include <sys/stat.h>
+
 #include "ilogs.h"
 #include "zolkcuicmnfunc.h"
 #include "zolkgetopt.h"
@@ -61,5 +63,26 @@ int runFinish(const struct ZolkCuiRun *run, int status) {
 }
 
 int messageDestination(int logging) { return logging ? IC_DEST_LOG : IC_DEST_STDERR; }
+
+FILE *openConfFile(const char *path, int dest, int *status) {
+  struct stat st;
+  if (::stat(path, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ic_LogPrintf(dest, "File not found. '%s'", path);
+    *status = 13;
+    return nullptr;
+  }
+  FILE *fp = ::fopen(path, "re");
+  if (fp == nullptr) {
+    ic_LogPrintf(dest, "Failed to open. '%s'", path);
+    *status = 14;
+  }
+  return fp;
+}
+
+int reportUnreadableKey(int dest, const char *key) {
+  ic_LogPrintf(dest, "%s : %s", key, "FAILED");
+  ic_LogPrintf(dest, "Cannot read the key value.");
+  return 17;
+}
 
 }  // extern "C"

@@ -1,7 +1,7 @@
 /*
  * zolkcuicmd.h - command-level code shared by the configuration commands:
  * the frame of a run (help, the execution log, the wrong-argument report,
- * the return code).
+ * the return code) and opening the configuration file for reading.
  *
  * Unlike the helpers of zolkcuicmnfunc.h, these functions print: they write
  * the commands' messages themselves, through ic_LogPrintf, to the execution
@@ -10,6 +10,8 @@
  */
 #ifndef ZOLKCUI_ZOLKCUICMD_H
 #define ZOLKCUI_ZOLKCUICMD_H
+
+#include <stdio.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -62,8 +64,35 @@ int runFinish(const struct ZolkCuiRun *run, int status);
  * non-zero, else standard error. */
 int messageDestination(int logging);
 
+/* Opens the configuration file at path for reading. On failure reports it
+ * to dest and returns null with *status 13 (missing or a directory) or 14
+ * (it cannot be opened). */
+FILE *openConfFile(const char *path, int dest, int *status);
+/* Reports to dest that the stored value of key cannot be read ("key :
+ * FAILED", then "Cannot read the key value."); returns 17, its status. */
+int reportUnreadableKey(int dest, const char *key);
+
 #ifdef __cplusplus
 }
+
+// Owner of a FILE*: closes it when it goes out of scope, unless close() did.
+class File final {
+ public:
+  explicit File(FILE *fp) : fp_(fp) {}
+  ~File() { close(); }
+  File(const File &) = delete;
+  File &operator=(const File &) = delete;
+  FILE *get() const { return fp_; }
+  // Closes now and tells whether everything buffered reached the file.
+  bool close() {
+    FILE *fp = fp_;
+    fp_ = nullptr;
+    return fp != nullptr && ::fclose(fp) == 0;
+  }
+
+ private:
+  FILE *fp_;
+};
 #endif
 
 #endif
