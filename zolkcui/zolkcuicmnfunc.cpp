@@ -112,6 +112,12 @@ int ZOLK_atoi(const char *str) {
   return static_cast<int>(v);
 }
 
+int convertStoredSize(const char *text, long *value) {
+  errno = 0;
+  *value = std::strtol(text, nullptr, 10);
+  return errno == ERANGE || (errno != 0 && *value == 0) ? -1 : 0;
+}
+
 char *getToken(const char *line) {
   if (line == nullptr) return nullptr;
   size_t len = 0;

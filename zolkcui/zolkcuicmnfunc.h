@@ -60,6 +60,9 @@ int isPathExisting(const char *path);
 /* The decimal integer at the start of str (0 for null or no digits),
  * clamped to the range of int. */
 int ZOLK_atoi(const char *str);
+/* The decimal integer at the start of text, as strtol(3) reads it, in
+ * *value: 0, or -1 when it does not fit a long. */
+int convertStoredSize(const char *text, long *value);
 /* Key of a configuration line: the characters before the first '=' with
  * blanks and tabs dropped. Null when there is no '=' or the key would be
  * longer than 15 characters. The result lives in a static buffer that the

@@ -13,6 +13,7 @@
 
 #include "conffile.h"
 #include "ilogs.h"
+#include "zolkcuicmd.h"
 #include "zolkcuicmnfunc.h"
 
 namespace {
@@ -43,27 +44,6 @@ const char *const cs_defaults[ZOLK_KEY_COUNT] = {"", "262144", "4", "65536", "10
 
 // Head of the line list in file order; Root.next is the first line.
 ConfLine Root = {nullptr, nullptr, 0};
-
-// Owner of a FILE*; closing it when a failure ends the work.
-class File final {
- public:
-  explicit File(FILE *fp) : fp_(fp) {}
-  ~File() {
-    if (fp_ != nullptr) ::fclose(fp_);
-  }
-  File(const File &) = delete;
-  File &operator=(const File &) = delete;
-  FILE *get() const { return fp_; }
-  // Closes now and tells whether everything buffered reached the file.
-  bool close() {
-    FILE *fp = fp_;
-    fp_ = nullptr;
-    return fp != nullptr && ::fclose(fp) == 0;
-  }
-
- private:
-  FILE *fp_;
-};
 
 // Owner of a file descriptor.
 class Fd final {
@@ -106,8 +86,6 @@ class TempFile final {
   std::string path_;
 };
 
-int destination(int logging) { return logging ? IC_DEST_LOG : IC_DEST_STDERR; }
-
 void freeBuff() {
   ConfLine *node = Root.next;
   while (node != nullptr) {
@@ -125,15 +103,8 @@ void resetValues() {
   }
 }
 
-// Converts a stored size in bytes; false when it does not fit a long.
-bool convertStoredSize(const char *text, long *value) {
-  errno = 0;
-  *value = std::strtol(text, nullptr, 10);
-  return !(errno == ERANGE || (errno != 0 && *value == 0));
-}
-
 void reportOutOfMemory(int logging, int line) {
-  ic_LogPrintf(destination(logging), "System error. Message='%s' File='%s' Line='%d'",
+  ic_LogPrintf(messageDestination(logging), "System error. Message='%s' File='%s' Line='%d'",
                "Out of memory.", "setconf", line);
 }
 
@@ -153,23 +124,16 @@ void applyLine(const char *text) {
 // Loads the file into the line list and the current values, then checks
 // the given sizes against each other or against the stored ones.
 int loadConf(int logging, const char *logSize, const char *mapSize) {
-  const int dest = destination(logging);
+  const int dest = messageDestination(logging);
   if (logSize != nullptr && mapSize != nullptr && ZOLK_atoi(logSize) < ZOLK_atoi(mapSize)) {
     ic_LogPrintf(dest, "Size that is smaller than the size of the Map file. (-%c %s)", 'b',
                  logSize);
     return 11;
   }
 
-  struct stat st;
-  if (::stat(cs_ConfFile, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ic_LogPrintf(dest, "File not found. '%s'", cs_ConfFile);
-    return 13;
-  }
-  File fp(::fopen(cs_ConfFile, "re"));
-  if (fp.get() == nullptr) {
-    ic_LogPrintf(dest, "Failed to open. '%s'", cs_ConfFile);
-    return 14;
-  }
+  int rc;
+  File fp(openConfFile(cs_ConfFile, dest, &rc));
+  if (fp.get() == nullptr) return rc;
 
   freeBuff();
   ConfLine *tail = &Root;
@@ -205,22 +169,14 @@ int loadConf(int logging, const char *logSize, const char *mapSize) {
 
   if (mapSize != nullptr && logSize == nullptr) {
     long stored;
-    if (!convertStoredSize(szLogSize, &stored)) {
-      ic_LogPrintf(dest, "%s : %s", "LogSize", "FAILED");
-      ic_LogPrintf(dest, "Cannot read the key value.");
-      return 17;
-    }
+    if (convertStoredSize(szLogSize, &stored) != 0) return reportUnreadableKey(dest, "LogSize");
     if (stored >= static_cast<long>(ZOLK_atoi(mapSize)) * 1024) return 0;
     ic_LogPrintf(dest, "Sizes that are larger than sizes of log file. (-%c %s)", 's', mapSize);
     return 12;
   }
   if (logSize != nullptr && mapSize == nullptr) {
     long stored;
-    if (!convertStoredSize(szMapSize, &stored)) {
-      ic_LogPrintf(dest, "%s : %s", "MapSize", "FAILED");
-      ic_LogPrintf(dest, "Cannot read the key value.");
-      return 17;
-    }
+    if (convertStoredSize(szMapSize, &stored) != 0) return reportUnreadableKey(dest, "MapSize");
     if (static_cast<long>(ZOLK_atoi(logSize)) * 1024 >= stored) return 0;
     ic_LogPrintf(dest, "Size that is smaller than the size of the Map file. (-%c %s)", 'b',
                  logSize);
@@ -327,7 +283,7 @@ bool rewriteFile(const char *const given[ZOLK_KEY_COUNT], int writtenFromOption[
 int saveConf(int logging, const char *logFile, const char *logSize, const char *fileNum,
              const char *mapSize, const char *watchDog, const char *intervalSec,
              const char *maxMsgNum) {
-  const int dest = destination(logging);
+  const int dest = messageDestination(logging);
   // A file the caller may not write is refused before anything is created.
   {
     Fd check(::open(cs_ConfFile, O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));

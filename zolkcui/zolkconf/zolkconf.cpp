@@ -6,6 +6,7 @@
 
 #include "ilogs.h"
 #include "setconf.h"
+#include "zolkcuicmd.h"
 #include "zolkcuicmnfunc.h"
 #include "zolkgetopt.h"
 
@@ -42,11 +43,7 @@ const char cs_help[] =
     "-m MAX-MESSAGE-NUMBER\n"
     "  The number of messages is specified within the range from 0 to 500.\n"
     "\n"
-    "-l EXECUTIONLOGFILENAME\n"
-    "  The log file name that stores the execution result of the command is specified.\n"
-    "\n"
-    "-h\n"
-    "  display this help and exit.";
+    ZOLK_RUN_OPTIONS_HELP;
 
 // Limits of a numeric option: its letter, the most characters it may have
 // and its range.
@@ -66,17 +63,12 @@ const NumericOption cs_numericOptions[] = {
 
 // The working values of one run.
 struct Run {
+  ZolkCuiRun frame = {};  // -l, -h and the first wrong argument
   char values[ZOLK_KEY_COUNT][kValueSize] = {};
   char parentPath[kValueSize] = {};
-  char logName[kValueSize] = {};
-  bool logging = false;
-  bool emptyLogName = false;
   char errorMessage[1281] = {};
   int errorCode = 0;
-  const char *wrongArgument = nullptr;
-  bool help = false;
   int accepted = 0;
-  char commandLine[kValueSize] = {};
 };
 
 // Copies an option's value into its buffer, cut to 1024 characters.
@@ -126,19 +118,15 @@ void parse(Run &run, int argc, char *argv[]) {
   int c;
   while ((c = zolk2getopt(argc, argv, "f:b:n:s:w:i:m:l:h")) != -1) {
     if (c == 'l') {
-      run.logging = true;
-      if (!run.emptyLogName) {
-        deleteSpace(run.logName, optarg, kValueSize);
-        if (optarg[0] == '\0') run.emptyLogName = true;
-      }
+      runTakeLogName(&run.frame, optarg);
       continue;
     }
     if (c == 'h') {
-      run.help = true;
+      run.frame.help = 1;
       return;
     }
     // After the first problem only -l and -h still count.
-    if (run.wrongArgument != nullptr || run.errorMessage[0] != '\0') continue;
+    if (run.frame.wrongArgument != nullptr || run.errorMessage[0] != '\0') continue;
 
     bool accepted = false;
     bool known = true;
@@ -155,20 +143,11 @@ void parse(Run &run, int argc, char *argv[]) {
       }
     }
     if (!known) {
-      run.wrongArgument = optletterind != 0 ? argv[optind] : argv[optind - 1];
+      runNoteWrongArgument(&run.frame, argv);
     } else if (accepted) {
       ++run.accepted;
     }
   }
-}
-
-// Ends the run: the return code goes to the execution log, which closes.
-int finish(const Run &run, int rc) {
-  if (run.logging) {
-    ic_LogPrintf(IC_DEST_LOG, "COMMAND RETURN CODE : %d", rc);
-    ic_LogFileClose();
-  }
-  return rc;
 }
 
 const char *givenValue(const Run &run, int key) {
@@ -180,39 +159,21 @@ const char *givenValue(const Run &run, int key) {
 int main(int argc, char *argv[]) {
   static Run run;  // large buffers: keep them off the stack
   parse(run, argc, argv);
+  int status;
+  if (runBegin(&run.frame, argc, argv, cs_help, &status) != 0) return status;
 
-  if (run.help) {
-    ic_LogPrintf(IC_DEST_STDOUT, "%s", cs_help);
-    return 0;
-  }
-  if (run.logging) {
-    if (run.emptyLogName) {
-      ic_LogPrintf(IC_DEST_STDERR, "Must be specified with file name. (-%c %s)", 'l',
-                   run.logName);
-      return 1;
-    }
-    ic_LogFileOpen(run.logName);
-    ic_LogPrintf(IC_DEST_LOG, "Specified arguments.");
-    ZOLK_GetCommandLine(argc, argv, kValueSize - 1, run.commandLine);
-    ic_LogPrintfEx(IC_DEST_LOG, "  %s", run.commandLine, static_cast<const char *>(nullptr));
-  }
-
-  const int dest = run.logging ? IC_DEST_LOG : IC_DEST_STDERR;
-  if (run.wrongArgument != nullptr) {
-    ic_LogPrintf(dest, "Wrong argument. '%s'", run.wrongArgument);
-    return finish(run, 1);
-  }
+  const int dest = messageDestination(run.frame.logging);
   if (run.errorMessage[0] != '\0') {
     ic_LogPrintfEx(dest, "%s", run.errorMessage, static_cast<const char *>(nullptr));
-    return finish(run, run.errorCode);
+    return runFinish(&run.frame, run.errorCode);
   }
   if (run.accepted == 0) {
     ic_LogPrintf(dest, "Wrong argument.");
-    return finish(run, 1);
+    return runFinish(&run.frame, 1);
   }
-  const int rc = setConf(run.logging, givenValue(run, ZOLK_KEY_LOGFILE),
+  const int rc = setConf(run.frame.logging, givenValue(run, ZOLK_KEY_LOGFILE),
                          givenValue(run, ZOLK_KEY_LOGSIZE), givenValue(run, ZOLK_KEY_LOGFNUM),
                          givenValue(run, ZOLK_KEY_MAPSIZE), givenValue(run, ZOLK_KEY_WATCHDOG),
                          givenValue(run, ZOLK_KEY_INTERVALSEC), givenValue(run, ZOLK_KEY_MAXMSGNUM));
-  return finish(run, rc);
+  return runFinish(&run.frame, rc);
 }

@@ -1,14 +1,11 @@
 #include "getconf.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "conffile.h"
 #include "ilogs.h"
+#include "zolkcuicmd.h"
 #include "zolkcuicmnfunc.h"
 
 namespace {
@@ -16,39 +13,13 @@ namespace {
 // A value as stored: a chunk of at most 1040 characters always fits whole.
 const size_t kValueSize = ZOLK_CONF_CHUNK_MAX + 1;
 
-// Owner of a FILE* opened for reading.
-class File final {
- public:
-  explicit File(FILE *fp) : fp_(fp) {}
-  ~File() { close(); }
-  File(const File &) = delete;
-  File &operator=(const File &) = delete;
-  FILE *get() const { return fp_; }
-  void close() {
-    if (fp_ != nullptr) ::fclose(fp_);
-    fp_ = nullptr;
-  }
-
- private:
-  FILE *fp_;
-};
-
-int destination(int logging) { return logging ? IC_DEST_LOG : IC_DEST_STDERR; }
-
 // Fills values[key] from the file: no defaults, nothing validated, a later
 // line of a key overrides an earlier one.
 int readConf(char values[ZOLK_KEY_COUNT][kValueSize], int logging) {
-  const int dest = destination(logging);
-  struct stat st;
-  if (::stat(cs_ConfFile, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ic_LogPrintf(dest, "File not found. '%s'", cs_ConfFile);
-    return 13;
-  }
-  File fp(::fopen(cs_ConfFile, "re"));
-  if (fp.get() == nullptr) {
-    ic_LogPrintf(dest, "Failed to open. '%s'", cs_ConfFile);
-    return 14;
-  }
+  const int dest = messageDestination(logging);
+  int rc;
+  File fp(openConfFile(cs_ConfFile, dest, &rc));
+  if (fp.get() == nullptr) return rc;
   char chunk[ZOLK_CONF_CHUNK_MAX + 1];
   char value[kValueSize];
   while (readConfChunk(fp.get(), chunk, sizeof chunk) > 0) {
@@ -70,9 +41,8 @@ int readConf(char values[ZOLK_KEY_COUNT][kValueSize], int logging) {
 // is. False when the digits do not fit a long.
 bool sizeInKb(char *value) {
   if (checkNumeric(value) != 0) return true;
-  errno = 0;
-  const long bytes = std::strtol(value, nullptr, 10);
-  if (errno == ERANGE || (errno != 0 && bytes == 0)) return false;
+  long bytes;
+  if (convertStoredSize(value, &bytes) != 0) return false;
   std::snprintf(value, kValueSize, "%ld", bytes / 1024);
   return true;
 }
@@ -83,8 +53,8 @@ extern "C" {
 
 int checkConfValue(const char *key, const char *value, int logging, int requested) {
   if (value == nullptr || value[0] == '\0') {
-    ic_LogPrintf(destination(logging), "%s : %s", key, "FAILED");
-    ic_LogPrintf(destination(logging), "Data not found. '%s'", key);
+    ic_LogPrintf(messageDestination(logging), "%s : %s", key, "FAILED");
+    ic_LogPrintf(messageDestination(logging), "Data not found. '%s'", key);
     return 15;
   }
   if (logging) ic_LogPrintf(IC_DEST_LOG, "%s : %s", key, "SUCCESS");
@@ -115,14 +85,12 @@ int getConf(const char *letters, int logging) {
       case 'i': key = ZOLK_KEY_INTERVALSEC; break;
       case 'm': key = ZOLK_KEY_MAXMSGNUM; break;
       default:
-        ic_LogPrintf(destination(logging), "System error. Message='%s' File='%s' Line='%d'",
+        ic_LogPrintf(messageDestination(logging), "System error. Message='%s' File='%s' Line='%d'",
                      "Code should not reach here.", "getconf", 348);
         return 99;
     }
     if ((key == ZOLK_KEY_LOGSIZE || key == ZOLK_KEY_MAPSIZE) && !sizeInKb(values[key])) {
-      ic_LogPrintf(destination(logging), "%s : %s", confKeyName(key), "FAILED");
-      ic_LogPrintf(destination(logging), "Cannot read the key value.");
-      return 17;
+      return reportUnreadableKey(messageDestination(logging), confKeyName(key));
     }
     rc = checkConfValue(confKeyName(key), values[key], logging, requested);
     if (rc != 0) return rc;

@@ -4,15 +4,13 @@
 
 #include "getconf.h"
 #include "ilogs.h"
-#include "zolkcuicmnfunc.h"
+#include "zolkcuicmd.h"
 #include "zolkgetopt.h"
 
 extern "C" __attribute__((used, visibility("default"))) const char ZOLK_version_string[] =
     "@(#)Quorvex Bexa Trace Library 2. 03-19.   Last Update: Feb 13 2009";
 
 namespace {
-
-const size_t kValueSize = 1025;  // at most 1024 characters and a terminator
 
 const char cs_help[] =
     "-f\n"
@@ -36,21 +34,12 @@ const char cs_help[] =
     "-m\n"
     "  The number of messages is obtained.\n"
     "\n"
-    "-l EXECUTIONLOGFILENAME\n"
-    "  The log file name that stores the execution result of the command is specified.\n"
-    "\n"
-    "-h\n"
-    "  display this help and exit.";
+    ZOLK_RUN_OPTIONS_HELP;
 
 // The working values of one run.
 struct Run {
-  char letters[8] = {};  // requested keys, each once, in order of last mention
-  char logName[kValueSize] = {};
-  bool logging = false;
-  bool emptyLogName = false;
-  const char *wrongArgument = nullptr;
-  bool help = false;
-  char commandLine[kValueSize] = {};
+  ZolkCuiRun frame = {};  // -l, -h and the first wrong argument
+  char letters[8] = {};   // requested keys, each once, in order of last mention
 };
 
 // Moves the letter to the end of the request, adding it if new.
@@ -79,31 +68,16 @@ void parse(Run &run, int argc, char *argv[]) {
         requestKey(run, static_cast<char>(c));
         break;
       case 'l':
-        run.logging = true;
-        if (!run.emptyLogName) {
-          deleteSpace(run.logName, optarg, kValueSize);
-          if (optarg[0] == '\0') run.emptyLogName = true;
-        }
+        runTakeLogName(&run.frame, optarg);
         break;
       case 'h':
-        run.help = true;
+        run.frame.help = 1;
         return;
       default:
-        if (run.wrongArgument == nullptr) {
-          run.wrongArgument = optletterind != 0 ? argv[optind] : argv[optind - 1];
-        }
+        runNoteWrongArgument(&run.frame, argv);
         break;
     }
   }
-}
-
-// Ends the run: the return code goes to the execution log, which closes.
-int finish(const Run &run, int rc) {
-  if (run.logging) {
-    ic_LogPrintf(IC_DEST_LOG, "COMMAND RETURN CODE : %d", rc);
-    ic_LogFileClose();
-  }
-  return rc;
 }
 
 }  // namespace
@@ -111,29 +85,12 @@ int finish(const Run &run, int rc) {
 int main(int argc, char *argv[]) {
   static Run run;
   parse(run, argc, argv);
+  int status;
+  if (runBegin(&run.frame, argc, argv, cs_help, &status) != 0) return status;
 
-  if (run.help) {
-    ic_LogPrintf(IC_DEST_STDOUT, "%s", cs_help);
-    return 0;
+  if (run.letters[0] != '\0') {
+    return runFinish(&run.frame, getConf(run.letters, run.frame.logging));
   }
-  if (run.logging) {
-    if (run.emptyLogName) {
-      ic_LogPrintf(IC_DEST_STDERR, "Must be specified with file name. (-%c %s)", 'l',
-                   run.logName);
-      return 1;
-    }
-    ic_LogFileOpen(run.logName);
-    ic_LogPrintf(IC_DEST_LOG, "Specified arguments.");
-    ZOLK_GetCommandLine(argc, argv, kValueSize - 1, run.commandLine);
-    ic_LogPrintfEx(IC_DEST_LOG, "  %s", run.commandLine, static_cast<const char *>(nullptr));
-  }
-
-  const int dest = run.logging ? IC_DEST_LOG : IC_DEST_STDERR;
-  if (run.wrongArgument != nullptr) {
-    ic_LogPrintf(dest, "Wrong argument. '%s'", run.wrongArgument);
-    return finish(run, 1);
-  }
-  if (run.letters[0] != '\0') return finish(run, getConf(run.letters, run.logging));
-  ic_LogPrintf(dest, "Wrong argument.");
-  return finish(run, 1);
+  ic_LogPrintf(messageDestination(run.frame.logging), "Wrong argument.");
+  return runFinish(&run.frame, 1);
 }
