@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <map>
+#include <set>
 #include <vector>
 
 namespace zolkbench {
@@ -26,6 +27,15 @@ std::vector<Comparison>& Comparisons() {
   return c;
 }
 
+// A run's name without its "/repeats:N" part, so that a comparison names a
+// benchmark the same way however often it is repeated.
+std::string withoutRepeats(std::string name) {
+  const std::size_t at = name.find("/repeats:");
+  if (at == std::string::npos) return name;
+  const std::size_t end = name.find('/', at + 1);
+  return name.erase(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
 // Console output as usual, plus a record of each run's figures.
 class RecordingReporter final : public benchmark::ConsoleReporter {
  public:
@@ -34,20 +44,30 @@ class RecordingReporter final : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+      if (run.error_occurred) continue;
+      // With repetitions, the median of the repetitions stands for the
+      // benchmark (under its plain name); otherwise the single run does.
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (run.run_type != Run::RT_Iteration && !median) continue;
+      const std::string name = withoutRepeats(run.run_name.str());
+      if (!median && medians_.count(name)) continue;
+      if (median) medians_.insert(name);
       Figure f;
       f.nsPerIteration = run.GetAdjustedRealTime() *
                          benchmark::GetTimeUnitMultiplier(benchmark::kNanosecond) /
                          benchmark::GetTimeUnitMultiplier(run.time_unit);
-      auto counter = [&](const char* name) {
-        auto it = run.counters.find(name);
+      auto counter = [&](const char* counterName) {
+        auto it = run.counters.find(counterName);
         return it == run.counters.end() ? 0.0 : static_cast<double>(it->second);
       };
       f.bytesPerSecond = counter("bytes_per_second");
       f.itemsPerSecond = counter("items_per_second");
-      figures[run.benchmark_name()] = f;
+      figures[name] = f;
     }
   }
+
+ private:
+  std::set<std::string> medians_;
 };
 
 }  // namespace
@@ -65,6 +85,16 @@ void Limit(const std::string& candidate, double limitNs) {
 }
 
 int RunAndCompare(int argc, char** argv) {
+  // Repetitions of different benchmarks run interleaved in random order
+  // (unless the command line says otherwise), so that a slow phase of the
+  // machine does not fall on one side of a comparison only.
+  std::vector<char*> args(argv, argv + argc);
+  static char interleave[] = "--benchmark_enable_random_interleaving=true";
+  args.insert(args.begin() + 1, interleave);
+  int count = static_cast<int>(args.size());
+  args.push_back(nullptr);
+  argv = args.data();
+  argc = count;
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RecordingReporter reporter;

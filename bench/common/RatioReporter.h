@@ -11,7 +11,9 @@
 // where both benchmarks set items processed (per message, say, however many
 // a loop iteration writes), else per iteration; throughput comparisons use
 // bytes per second where set. Goals are reported, never enforced: the exit
-// status only says whether the run worked.
+// status only says whether the run worked. A benchmark run with repetitions
+// is represented by the median of its repetitions; repetitions of different
+// benchmarks are interleaved in random order.
 #ifndef ZOLK_BENCH_COMMON_RATIOREPORTER_H
 #define ZOLK_BENCH_COMMON_RATIOREPORTER_H
 
