@@ -55,6 +55,18 @@ void PutBytes(const std::string& path, const std::string& bytes, off_t offset) {
   ::close(fd);
 }
 
+int DescriptorOf(const std::string& path) {
+  for (int fd = 3; fd < 1024; ++fd) {
+    char link[64], target[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = ::readlink(link, target, sizeof target - 1);
+    if (n <= 0) continue;
+    target[n] = '\0';
+    if (path == target) return fd;
+  }
+  return -1;
+}
+
 bool OnTmpfs(const std::string& path) {
   struct statfs fs;
   return ::statfs(path.c_str(), &fs) == 0 && static_cast<long>(fs.f_type) == kTmpfsMagic;

@@ -32,6 +32,10 @@ management_info_t MakeRecord(uint32_t fileSize, uint32_t fileCount, uint32_t wri
 // a reader's mapping of the file stays valid.
 void PutBytes(const std::string& path, const std::string& bytes, off_t offset = 0);
 
+// The descriptor of this process open on path (as /proc/self/fd shows
+// it), or -1.
+int DescriptorOf(const std::string& path);
+
 // True when path lies on a tmpfs, where pages beyond a file's end may read
 // as zeros instead of raising SIGBUS.
 bool OnTmpfs(const std::string& path);

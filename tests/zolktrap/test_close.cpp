@@ -37,18 +37,6 @@ extern "C" __attribute__((visibility("default"))) int close(int fd) {
 namespace traptest {
 namespace {
 
-int DescriptorOf(const std::string& path) {
-  for (int fd = 3; fd < 1024; ++fd) {
-    char link[64], target[4096];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t n = ::readlink(link, target, sizeof target - 1);
-    if (n <= 0) continue;
-    target[n] = '\0';
-    if (path == target) return fd;
-  }
-  return -1;
-}
-
 // Opens another file under the descriptor number fd.
 int TakeNumber(int fd) {
   const int devNull = ::open("/dev/null", O_RDONLY);

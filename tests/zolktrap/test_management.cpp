@@ -167,16 +167,8 @@ TEST(ManagementFile, DescriptorIsCloseOnExecAndTheTraceDescriptorIsNot) {
   set.WriteTrace(1, "x");
   TrapPtr trap = OpenReader(set.TracePath(1), false);
   // Find the descriptors by what they refer to.
-  int managementFlags = -1, traceFlags = -1;
-  for (int fd = 3; fd < 1024; ++fd) {
-    char link[64], target[4096];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t n = ::readlink(link, target, sizeof target - 1);
-    if (n <= 0) continue;
-    target[n] = '\0';
-    if (set.ManagementPath() == target) managementFlags = ::fcntl(fd, F_GETFD);
-    if (set.TracePath(1) == target) traceFlags = ::fcntl(fd, F_GETFD);
-  }
+  const int managementFlags = ::fcntl(DescriptorOf(set.ManagementPath()), F_GETFD);
+  const int traceFlags = ::fcntl(DescriptorOf(set.TracePath(1)), F_GETFD);
   EXPECT_EQ(managementFlags, FD_CLOEXEC);
   EXPECT_EQ(traceFlags, 0);
 }
