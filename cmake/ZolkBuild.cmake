@@ -66,7 +66,8 @@ if(ZOLK_BUILD_TESTS)
 endif()
 
 # zolk_add_gtest(<target> SOURCES <src>... [LIBRARIES <lib>...]
-#     [DEFINITIONS <def>...] [LABELS <label>...] [EXPORTS])
+#     [DEFINITIONS <def>...] [LABELS <label>...] [ENVIRONMENT <var=value>]
+#     [EXPORTS])
 #
 # One GoogleTest program; each TEST becomes its own CTest entry, so every case
 # runs in a fresh process and library-wide state never leaks between cases.
@@ -75,9 +76,10 @@ endif()
 # it loads. Label "tsan" marks the tests the ThreadSanitizer run executes
 # (the tests that exercise threads). The labels are joined into one, since
 # test discovery splits list-valued properties; `ctest -L` takes a regular
-# expression, so `-L tsan` still finds "zolksys-tsan".
+# expression, so `-L tsan` still finds "zolksys-tsan". ENVIRONMENT sets one
+# variable for every test of the program.
 function(zolk_add_gtest target)
-  cmake_parse_arguments(ARG "EXPORTS" "" "SOURCES;LIBRARIES;DEFINITIONS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "EXPORTS" "ENVIRONMENT" "SOURCES;LIBRARIES;DEFINITIONS;LABELS" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gtest_main)
   target_compile_definitions(${target} PRIVATE ${ARG_DEFINITIONS})
@@ -89,6 +91,9 @@ function(zolk_add_gtest target)
   if(ARG_LABELS)
     string(JOIN "-" label ${ARG_LABELS})
     list(APPEND properties LABELS "${label}")
+  endif()
+  if(ARG_ENVIRONMENT)
+    list(APPEND properties ENVIRONMENT "${ARG_ENVIRONMENT}")
   endif()
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST

@@ -1,0 +1,49 @@
+package pelvar.zolklib2;
+
+/**
+ * Loads the native library behind a group of the toolkit's classes, once per
+ * class loader.
+ *
+ * <p>Which library is loaded is chosen by a system property: a plain name
+ * ({@code zolk2sys}) is looked up on {@code java.library.path} as
+ * {@code lib<name>.so}; a value holding a {@code /} is taken as the path of
+ * the library file itself.
+ */
+public final class ZolkNativeLibrary {
+    /** Property naming the system log library; the default is {@code zolk2sys_r}. */
+    public static final String SYSLOG_PROPERTY = "pelvar.zolklib2.syslog.library";
+    /** The system log library loaded when {@link #SYSLOG_PROPERTY} is not set. */
+    public static final String SYSLOG_DEFAULT = "zolk2sys_r";
+
+    private static boolean syslogLoaded;
+
+    private ZolkNativeLibrary() {
+    }
+
+    /**
+     * Loads the system log library (reentrant by default) if it is not loaded yet.
+     *
+     * @throws UnsatisfiedLinkError if the library cannot be found or loaded
+     */
+    public static synchronized void loadSysLog() {
+        if (!syslogLoaded) {
+            load(System.getProperty(SYSLOG_PROPERTY, SYSLOG_DEFAULT));
+            syslogLoaded = true;
+        }
+    }
+
+    /**
+     * Loads a native library by name or by path.
+     *
+     * @param nameOrPath a library name for {@link System#loadLibrary}, or a path
+     *                   (anything with a {@code /}) for {@link System#load}
+     * @throws UnsatisfiedLinkError if the library cannot be found or loaded
+     */
+    public static void load(String nameOrPath) {
+        if (nameOrPath.indexOf('/') >= 0) {
+            System.load(nameOrPath);
+        } else {
+            System.loadLibrary(nameOrPath);
+        }
+    }
+}
