@@ -30,6 +30,20 @@ class Jvm final {
   static std::string Output();
 };
 
+// A frame of local references for one pass of a test's loop: the
+// references made inside are freed at its end, so that a long loop stays
+// within the capacity -Xcheck:jni watches.
+class LocalFrame final {
+ public:
+  explicit LocalFrame(JNIEnv* env) : env_(env) { env_->PushLocalFrame(64); }
+  ~LocalFrame() { env_->PopLocalFrame(nullptr); }
+  LocalFrame(const LocalFrame&) = delete;
+  LocalFrame& operator=(const LocalFrame&) = delete;
+
+ private:
+  JNIEnv* const env_;
+};
+
 // Fixture of the natives' tests. Subclasses pass their options by
 // overriding Options(); the machine is started in SetUp.
 class JvmTest : public ::testing::Test {
@@ -52,10 +66,15 @@ class JvmTest : public ::testing::Test {
   jint StaticInt(jclass cls, const char* name, const char* sig, ...);
   jlong StaticLong(jclass cls, const char* name, const char* sig, ...);
   void StaticVoid(jclass cls, const char* name, const char* sig, ...);
+  jobject StaticObject(jclass cls, const char* name, const char* sig, ...);
   // A new object through a constructor, and calls of its methods.
   jobject New(jclass cls, const char* sig, ...);
   jint Int(jobject obj, const char* name, const char* sig, ...);
   void Void(jobject obj, const char* name, const char* sig, ...);
+  jobject Object(jobject obj, const char* name, const char* sig, ...);
+  // The text of a Java string ("<null>" for null), and obj.toString().
+  std::string Text(jstring s);
+  std::string ToString(jobject obj);
   jlong LongField(jobject obj, const char* name);
   void SetLongField(jobject obj, const char* name, jlong value);
 
