@@ -38,12 +38,12 @@ jmethodID method(JNIEnv* env, jclass cls, const char* name, const char* sig, boo
 
 }  // namespace
 
-JNIEnv* Jvm::Start(const std::vector<std::string>& options, const std::string& classPath) {
+JNIEnv* Jvm::Start(const std::vector<std::string>& options, const std::string& classPath,
+                   bool withJar) {
   if (ms_env != nullptr) return ms_env;
-  std::vector<std::string> all = {
-      "-Xcheck:jni",
-      "-Djava.class.path=" ZOLK_TEST_JAR + (classPath.empty() ? "" : ":" + classPath),
-  };
+  std::string path = withJar ? ZOLK_TEST_JAR : "";
+  if (!classPath.empty()) path += (path.empty() ? "" : ":") + classPath;
+  std::vector<std::string> all = {"-Xcheck:jni", "-Djava.class.path=" + path};
   all.insert(all.end(), options.begin(), options.end());
   std::vector<JavaVMOption> vmOptions;
   for (std::string& o : all) vmOptions.push_back({o.data(), nullptr});
@@ -67,7 +67,7 @@ std::string Jvm::Output() {
 }
 
 void JvmTest::SetUp() {
-  env_ = Jvm::Start(Options(), ClassPath());
+  env_ = Jvm::Start(Options(), ClassPath(), WithJar());
   ASSERT_NE(env_, nullptr) << "the Java virtual machine did not start";
 }
 

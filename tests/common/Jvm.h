@@ -22,9 +22,10 @@ class Jvm final {
 
   // Starts the virtual machine of this process (once; later calls return
   // the same environment). options are added after the harness's own
-  // (-Xcheck:jni, -Djava.class.path=<jar>[:<classPath>]).
+  // (-Xcheck:jni, -Djava.class.path=<jar>[:<classPath>]); without the
+  // jar, the class path is classPath alone.
   static JNIEnv* Start(const std::vector<std::string>& options = {},
-                       const std::string& classPath = "");
+                       const std::string& classPath = "", bool withJar = true);
   static JNIEnv* Env();
   // What the virtual machine has printed so far.
   static std::string Output();
@@ -50,6 +51,8 @@ class JvmTest : public ::testing::Test {
  protected:
   virtual std::vector<std::string> Options() const { return {}; }
   virtual std::string ClassPath() const { return ""; }
+  // False: the built jar is left off the class path (ClassPath() replaces it).
+  virtual bool WithJar() const { return true; }
   void SetUp() override;
   void TearDown() override;
 

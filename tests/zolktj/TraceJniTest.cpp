@@ -2,6 +2,8 @@
 
 #include <ostream>
 
+#include "zolk2trap.h"
+
 namespace zolktest {
 
 std::ostream& operator<<(std::ostream& out, const Err& e) {
@@ -17,7 +19,15 @@ std::vector<std::string> TraceJniTest::Options() const {
 
 void TraceJniTest::SetUp() {
   JvmTest::SetUp();
+  // Room for the local references a test makes outside any loop's frame.
+  if (env() != nullptr) env()->PushLocalFrame(1024);
   zolk2t::Reset();
+}
+
+void TraceJniTest::TearDown() {
+  if (env() != nullptr) env()->PopLocalFrame(nullptr);
+  huge_ = nullptr;
+  JvmTest::TearDown();
 }
 
 Err TraceJniTest::Read(jobject err) {
@@ -53,6 +63,23 @@ void TraceJniTest::SetThreadName(const std::string& utf8) {
   jclass thread = Class("java/lang/Thread");
   jobject current = StaticObject(thread, "currentThread", "()Ljava/lang/Thread;");
   Void(current, "setName", "(" STR ")V", Str(utf8));
+}
+
+std::vector<std::string> TraceJniTest::TraceLines(const std::string& traceFile) {
+  std::vector<std::string> lines;
+  ZOLK2_MptTrap_t* trap = ZOLK2_MpttCreateInstance(traceFile.c_str());
+  if (trap == nullptr) return {"<no reader>"};
+  if (ZOLK2_MpttOpenManagementFile(trap) == 0 && ZOLK2_MpttOpen(trap) == 0 &&
+      ZOLK2_MpttGetCurrentOffset(trap) >= 0) {
+    char line[512];
+    while (ZOLK2_MpttGetLine(trap, line, sizeof line) > 0) lines.push_back(line);
+    ZOLK2_MpttClose(trap);
+  } else {
+    lines.push_back("<not readable>");
+  }
+  ZOLK2_MpttCloseManagementFile(trap);
+  ZOLK2_MpttDeleteInstance(trap);
+  return lines;
 }
 
 }  // namespace zolktest

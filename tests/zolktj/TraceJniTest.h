@@ -35,6 +35,7 @@ class TraceJniTest : public JvmTest {
  protected:
   std::vector<std::string> Options() const override;
   void SetUp() override;
+  void TearDown() override;
 
   // Word and detail of an error object of either package.
   Err Read(jobject err);
@@ -46,6 +47,8 @@ class TraceJniTest : public JvmTest {
   jstring Huge();
   jbyteArray Bytes(const std::string& bytes);
   void SetThreadName(const std::string& utf8);
+  // The lines of one trace file, read through libzolk2trap.
+  static std::vector<std::string> TraceLines(const std::string& traceFile);
 
  private:
   jstring huge_ = nullptr;

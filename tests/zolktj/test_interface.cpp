@@ -1,5 +1,5 @@
 // What libzolk2sj exports: exactly the natives of the Java trace classes and
-// its what-string; and the core's interface header usable from C.
+// its what-string (40 natives in all); and the core's interface header usable from C.
 #include <set>
 #include <sstream>
 #include <string>
@@ -31,6 +31,16 @@ TEST(Interface, ExportsExactlyTheNativesAndTheWhatString) {
         "setShmThreshold", "getLogLevel", "logFileClearByNum", "logFileClearByTime",
         "traceBackup", "ChFileAttr"})
     expected.insert(std::string("Java_pelvar_zolklib2_ZolkJniTrace_fs_1zolk_1") + m);
+  for (const char* m : {"startTrace", "endTrace", "putMsg", "setLogLevel", "setFileThreshold",
+                        "setShmThreshold", "logFileClearByNum", "logFileClearByTime",
+                        "traceBackup", "chFileAttr"})
+    expected.insert(std::string("Java_pelvar_zolklib2_ZolkJniTrace2_jni_1") + m);
+  for (const char* m : {"startTrace", "endTrace", "putMsg", "flushBuffer", "traceBackup",
+                        "chFileAttr", "logFileClearByNum", "logFileClearByTime", "setLogLevel",
+                        "setFileThreshold", "setShmThreshold", "setLockRetryTimes",
+                        "setLockSleepTime", "setLockBlockTime", "getLastErrorPos"})
+    expected.insert(std::string("Java_pelvar_zolklibM_ZolkJniTrace_jni_1") + m);
+  EXPECT_EQ(expected.size(), 41u);
   EXPECT_EQ(exported, expected);
   EXPECT_STREQ(ZOLK_jnilib_version_string,
                "@(#)Quorvex Bexa Trace Library 2. 03-16-/A.  Last Update: Jan  9 2008");

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include "common/TempDir.h"
-#include "zolk2trap.h"
 #include "zolktj/TraceJniTest.h"
 
 namespace zolktest {
@@ -342,17 +341,7 @@ TEST_F(ZolkJniTraceTest, EndToEndThroughTheTraceFiles) {
   EXPECT_EQ(Read(Put(Str("ID4"), Str("t"), Str("line\nbreak"), true)), NoErr());
   EXPECT_EQ(Read(End()), NoErr());
 
-  ZOLK2_MptTrap_t* trap = ZOLK2_MpttCreateInstance((dir / "app1.log").c_str());
-  ASSERT_NE(trap, nullptr);
-  ASSERT_EQ(ZOLK2_MpttOpenManagementFile(trap), 0);
-  ASSERT_EQ(ZOLK2_MpttOpen(trap), 0);
-  ASSERT_GT(ZOLK2_MpttGetCurrentOffset(trap), 0);
-  Strings lines;
-  char line[512];
-  while (ZOLK2_MpttGetLine(trap, line, sizeof line) > 0) lines.push_back(line);
-  ZOLK2_MpttClose(trap);
-  ZOLK2_MpttCloseManagementFile(trap);
-  ZOLK2_MpttDeleteInstance(trap);
+  const Strings lines = TraceLines(dir / "app1.log");
   EXPECT_EQ(lines, (Strings{"3|ID1|J00737FE|text||hello\r\n", "3|ID2|J00737FE||T1|caf\xC3\xA9\r\n",
                             "3|ID4|J0000000|t||line break\r\n"}));
 }
