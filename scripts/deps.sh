@@ -17,5 +17,5 @@ zolk_require_packages() {
 }
 
 # What building and testing the tree needs.
-ZOLK_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev man-db openjdk-17-jdk-headless)
+ZOLK_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev man-db pkgconf openjdk-17-jdk-headless)
 ZOLK_BENCH_PACKAGES=(libbenchmark-dev)
