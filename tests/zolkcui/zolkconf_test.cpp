@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -199,6 +200,76 @@ TEST(Zolk2Conf, SymbolicLinkKeepsPointingAtTheRewrittenFile) {
   EXPECT_EQ(zolktest::ReadFile(dir / "real/D002zolk2.cnf"),
             "# mine\nLogFile = \nLogSize = 262144\nLogFNum = 4\nMapSize = 65536\n"
             "WatchDog = 10\nIntervalSec = 60\nMaxMsgNum = 0\n");
+}
+
+const uid_t kUser = 4321;
+const gid_t kGroup = 8765;
+
+// Files and directories that the caller does not fully own, or that have
+// more than one name: the rewrite succeeds and every name shows it.
+struct IdentityCase {
+  const char *name;
+  bool mounts;                                  // needs a private mount namespace
+  zolkcuitest::Credentials as;                  // uid 0: the test's own
+  std::function<int(const ConfDir &)> prepare;  // as the test, before the command
+  const char *otherName;                        // another name of the file, or null
+};
+
+int Own(const std::string &path, uid_t uid, gid_t gid, mode_t mode) {
+  return ::chown(path.c_str(), uid, gid) != 0 || ::chmod(path.c_str(), mode) != 0;
+}
+
+TEST(Zolk2Conf, RewriteKeepsTheFilesIdentity) {
+  const zolkcuitest::Credentials user{kUser, kUser, {kUser}};
+  const IdentityCase cases[] = {
+      {"caller's file in a directory of mode 0333", false, user,
+       [](const ConfDir &d) {
+         return Own(d / "etc", kUser, kUser, 0333) | Own(d.conf(), kUser, kUser, 0644);
+       },
+       nullptr},
+  };
+  std::string skipped;
+  for (const IdentityCase &c : cases) {
+    if (c.as.uid != 0 && !zolktest::IsRoot()) {
+      skipped += std::string("; ") + c.name + ": needs root to run the command as another user";
+      continue;
+    }
+    if (c.mounts && !zolktest::PrivateMountUnavailable().empty()) {
+      skipped += std::string("; ") + c.name + ": " + zolktest::PrivateMountUnavailable();
+      continue;
+    }
+    ConfDir dir;
+    zolkcuitest::Isolation how;
+    how.privateMounts = c.mounts;
+    how.runAs = c.as;
+    how.setup = [&] {
+      dir.Write(kDefaultConf);
+      zolktest::WriteFile(dir / "run.log", "");
+      if (c.as.uid != 0 && (::chmod(dir.path().c_str(), 0755) != 0 ||
+                            Own(dir / "run.log", c.as.uid, c.as.gid, 0644) != 0))
+        return 1;
+      return c.prepare(dir);
+    };
+    how.collect = [&] {
+      zolktest::WriteFile(dir / "after.cnf", dir.Read());
+      if (c.otherName != nullptr) {
+        zolktest::WriteFile(dir / "after.other", zolktest::ReadFile(dir / c.otherName));
+      }
+    };
+    const zolktest::ProcessResult r = zolkcuitest::RunIsolated(
+        dir.path(), ZOLK_TEST_CONF, {"-n", "7", "-l", "run.log"}, how);
+    EXPECT_EQ(r.exitCode, 0) << c.name;
+    EXPECT_EQ(r.err, "") << c.name;
+    const std::string log = zolktest::ReadFile(dir / "run.log");
+    EXPECT_NE(log.find("\nLogFNum : SUCCESS\nCOMMAND RETURN CODE : 0\n"), std::string::npos)
+        << c.name << "\n" << log;
+    EXPECT_EQ(zolktest::ReadFile(dir / "after.cnf"), Conf("", "262144", "7")) << c.name;
+    if (c.otherName != nullptr) {
+      EXPECT_EQ(zolktest::ReadFile(dir / "after.other"), Conf("", "262144", "7")) << c.name;
+    }
+    EXPECT_TRUE(dir.Strays().empty()) << c.name;
+  }
+  if (!skipped.empty()) GTEST_SKIP() << "skipped" << skipped;
 }
 
 // A file system that cannot take the new content: the command says so and
