@@ -1,5 +1,6 @@
 // zolk2conf as an administrator runs it: exit status, both streams, the
 // file's bytes and mode, and the execution log.
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -227,6 +228,22 @@ TEST(Zolk2Conf, RewriteKeepsTheFilesIdentity) {
          return Own(d / "etc", kUser, kUser, 0333) | Own(d.conf(), kUser, kUser, 0644);
        },
        nullptr},
+      {"caller may write the file, not the directory", false, user,
+       [](const ConfDir &d) { return Own(d.conf(), kUser, kUser, 0644); }, nullptr},
+      {"group member cannot give a new file the owner", false, {kUser, kUser, {kUser, kGroup}},
+       [](const ConfDir &d) {
+         return Own(d / "etc", 0, kGroup, 0775) | Own(d.conf(), 0, kGroup, 0664);
+       },
+       nullptr},
+      {"bind-mounted file", true, {},
+       [](const ConfDir &d) {
+         zolktest::WriteFile(d / "source.cnf", kDefaultConf);
+         return ::mount((d / "source.cnf").c_str(), d.conf().c_str(), nullptr, MS_BIND, nullptr);
+       },
+       "source.cnf"},
+      {"file with another hard link", false, {},
+       [](const ConfDir &d) { return ::link(d.conf().c_str(), (d / "other.cnf").c_str()); },
+       "other.cnf"},
   };
   std::string skipped;
   for (const IdentityCase &c : cases) {
@@ -321,6 +338,31 @@ TEST(Zolk2Conf, FullFileSystemDuringRewrite) {
   };
   ExpectFailedRewriteLeavesFile(how, dir, original);
   EXPECT_EQ(zolktest::ReadFile(dir / "strays"), "");
+}
+
+TEST(Zolk2Conf, FullFileSystemDuringAnInPlaceRewrite) {
+  if (!zolktest::PrivateMountUnavailable().empty())
+    GTEST_SKIP() << zolktest::PrivateMountUnavailable();
+  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  // One page exactly; the new content is a little longer and needs a second
+  // page, which a filler file holds.
+  const std::string original = std::string(page - sizeof kDefaultConf, '#') + "\n" + kDefaultConf;
+  ConfDir dir;
+  zolkcuitest::Isolation how;
+  how.privateMounts = true;
+  how.setup = [&] {
+    if (zolktest::MountTmpfs(dir / "etc", 2 * page) != 0) return 1;
+    dir.Write(original);
+    zolktest::WriteFile(dir / "etc/filler", std::string(page, 'f'));
+    // A second name: only an in-place rewrite keeps it.
+    return ::link(dir.conf().c_str(), (dir / "etc/link").c_str());
+  };
+  how.collect = [&] {
+    zolktest::WriteFile(dir / "after.cnf", dir.Read());
+    zolktest::WriteFile(dir / "after.link", zolktest::ReadFile(dir / "etc/link"));
+  };
+  ExpectFailedRewriteLeavesFile(how, dir, original);
+  EXPECT_EQ(zolktest::ReadFile(dir / "after.link"), original);
 }
 
 }  // namespace
