@@ -213,7 +213,7 @@ struct IdentityCase {
   bool mounts;                                  // needs a private mount namespace
   zolkcuitest::Credentials as;                  // uid 0: the test's own
   std::function<int(const ConfDir &)> prepare;  // as the test, before the command
-  const char *otherName;                        // another name of the file, or null
+  const char *otherName;                        // another name of the file
 };
 
 int Own(const std::string &path, uid_t uid, gid_t gid, mode_t mode) {
@@ -227,14 +227,15 @@ TEST(Zolk2Conf, RewriteKeepsTheFilesIdentity) {
        [](const ConfDir &d) {
          return Own(d / "etc", kUser, kUser, 0333) | Own(d.conf(), kUser, kUser, 0644);
        },
-       nullptr},
+       zolkcuitest::kConfRelative},
       {"caller may write the file, not the directory", false, user,
-       [](const ConfDir &d) { return Own(d.conf(), kUser, kUser, 0644); }, nullptr},
+       [](const ConfDir &d) { return Own(d.conf(), kUser, kUser, 0644); },
+       zolkcuitest::kConfRelative},
       {"group member cannot give a new file the owner", false, {kUser, kUser, {kUser, kGroup}},
        [](const ConfDir &d) {
          return Own(d / "etc", 0, kGroup, 0775) | Own(d.conf(), 0, kGroup, 0664);
        },
-       nullptr},
+       zolkcuitest::kConfRelative},
       {"bind-mounted file", true, {},
        [](const ConfDir &d) {
          zolktest::WriteFile(d / "source.cnf", kDefaultConf);
@@ -247,12 +248,11 @@ TEST(Zolk2Conf, RewriteKeepsTheFilesIdentity) {
   };
   std::string skipped;
   for (const IdentityCase &c : cases) {
-    if (c.as.uid != 0 && !zolktest::IsRoot()) {
-      skipped += std::string("; ") + c.name + ": needs root to run the command as another user";
-      continue;
-    }
-    if (c.mounts && !zolktest::PrivateMountUnavailable().empty()) {
-      skipped += std::string("; ") + c.name + ": " + zolktest::PrivateMountUnavailable();
+    const bool asOther = c.as.uid != 0;
+    const std::string why = asOther && !zolktest::IsRoot() ? "needs root to run as another user"
+                            : c.mounts ? zolktest::PrivateMountUnavailable() : "";
+    if (!why.empty()) {
+      skipped += std::string("; ") + c.name + ": " + why;
       continue;
     }
     ConfDir dir;
@@ -269,9 +269,7 @@ TEST(Zolk2Conf, RewriteKeepsTheFilesIdentity) {
     };
     how.collect = [&] {
       zolktest::WriteFile(dir / "after.cnf", dir.Read());
-      if (c.otherName != nullptr) {
-        zolktest::WriteFile(dir / "after.other", zolktest::ReadFile(dir / c.otherName));
-      }
+      zolktest::WriteFile(dir / "after.other", zolktest::ReadFile(dir / c.otherName));
     };
     const zolktest::ProcessResult r = zolkcuitest::RunIsolated(
         dir.path(), ZOLK_TEST_CONF, {"-n", "7", "-l", "run.log"}, how);
@@ -281,12 +279,10 @@ TEST(Zolk2Conf, RewriteKeepsTheFilesIdentity) {
     EXPECT_NE(log.find("\nLogFNum : SUCCESS\nCOMMAND RETURN CODE : 0\n"), std::string::npos)
         << c.name << "\n" << log;
     EXPECT_EQ(zolktest::ReadFile(dir / "after.cnf"), Conf("", "262144", "7")) << c.name;
-    if (c.otherName != nullptr) {
-      EXPECT_EQ(zolktest::ReadFile(dir / "after.other"), Conf("", "262144", "7")) << c.name;
-    }
+    EXPECT_EQ(zolktest::ReadFile(dir / "after.other"), Conf("", "262144", "7")) << c.name;
     EXPECT_TRUE(dir.Strays().empty()) << c.name;
   }
-  if (!skipped.empty()) GTEST_SKIP() << "skipped" << skipped;
+  if (!skipped.empty()) GTEST_SKIP() << "the other cases ran; not run" << skipped;
 }
 
 // A file system that cannot take the new content: the command says so and
@@ -317,52 +313,48 @@ TEST(Zolk2Conf, FileSizeLimitDuringRewrite) {
   EXPECT_TRUE(dir.Strays().empty());
 }
 
+// With no room for a copy beside the file, the rename cannot be used; with
+// a second name, the in-place rewrite runs out of room half-way and has to
+// put the original back.
 TEST(Zolk2Conf, FullFileSystemDuringRewrite) {
   if (!zolktest::PrivateMountUnavailable().empty())
     GTEST_SKIP() << zolktest::PrivateMountUnavailable();
-  ConfDir dir;
-  const std::string original = BigConf();
-  zolkcuitest::Isolation how;
-  how.privateMounts = true;
-  how.setup = [&] {
-    // Two pages: the original fills them, so no copy of it fits beside.
-    if (zolktest::MountTmpfs(dir / "etc", 8192) != 0) return 1;
-    dir.Write(original);
-    return 0;
-  };
-  how.collect = [&] {
-    std::string strays;
-    for (const std::string &s : dir.Strays()) strays += s + "\n";
-    zolktest::WriteFile(dir / "after.cnf", dir.Read());
-    zolktest::WriteFile(dir / "strays", strays);
-  };
-  ExpectFailedRewriteLeavesFile(how, dir, original);
-  EXPECT_EQ(zolktest::ReadFile(dir / "strays"), "");
-}
-
-TEST(Zolk2Conf, FullFileSystemDuringAnInPlaceRewrite) {
-  if (!zolktest::PrivateMountUnavailable().empty())
-    GTEST_SKIP() << zolktest::PrivateMountUnavailable();
   const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-  // One page exactly; the new content is a little longer and needs a second
-  // page, which a filler file holds.
-  const std::string original = std::string(page - sizeof kDefaultConf, '#') + "\n" + kDefaultConf;
-  ConfDir dir;
-  zolkcuitest::Isolation how;
-  how.privateMounts = true;
-  how.setup = [&] {
-    if (zolktest::MountTmpfs(dir / "etc", 2 * page) != 0) return 1;
-    dir.Write(original);
-    zolktest::WriteFile(dir / "etc/filler", std::string(page, 'f'));
-    // A second name: only an in-place rewrite keeps it.
-    return ::link(dir.conf().c_str(), (dir / "etc/link").c_str());
+  const struct {
+    const char *name;
+    std::string original;  // fills the two pages of the file system with the filler
+    size_t filler;
+    const char *other;     // another name of the file
+  } cases[] = {
+      {"by rename", std::string(page + 1000, '#') + "\n" + kDefaultConf, 0, "D002zolk2.cnf"},
+      {"in place", std::string(page - sizeof kDefaultConf, '#') + "\n" + kDefaultConf, page,
+       "link"},
   };
-  how.collect = [&] {
-    zolktest::WriteFile(dir / "after.cnf", dir.Read());
-    zolktest::WriteFile(dir / "after.link", zolktest::ReadFile(dir / "etc/link"));
-  };
-  ExpectFailedRewriteLeavesFile(how, dir, original);
-  EXPECT_EQ(zolktest::ReadFile(dir / "after.link"), original);
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    ConfDir dir;
+    const std::string other = dir / (std::string("etc/") + c.other);
+    zolkcuitest::Isolation how;
+    how.privateMounts = true;
+    how.setup = [&] {
+      if (zolktest::MountTmpfs(dir / "etc", 2 * page) != 0) return 1;
+      dir.Write(c.original);
+      if (c.filler != 0) zolktest::WriteFile(dir / "etc/filler", std::string(c.filler, 'f'));
+      return other == dir.conf() ? 0 : ::link(dir.conf().c_str(), other.c_str());
+    };
+    how.collect = [&] {
+      std::vector<std::string> names = dir.Strays();
+      std::sort(names.begin(), names.end());
+      std::string strays;
+      for (const std::string &s : names) strays += s + "\n";
+      zolktest::WriteFile(dir / "after.cnf", dir.Read());
+      zolktest::WriteFile(dir / "after.other", zolktest::ReadFile(other));
+      zolktest::WriteFile(dir / "strays", strays);
+    };
+    ExpectFailedRewriteLeavesFile(how, dir, c.original);
+    EXPECT_EQ(zolktest::ReadFile(dir / "after.other"), c.original);
+    EXPECT_EQ(zolktest::ReadFile(dir / "strays"), c.filler != 0 ? "filler\nlink\n" : "");
+  }
 }
 
 }  // namespace
