@@ -45,9 +45,15 @@
  * Writers must only ever grow their files while readers may be at work.
  *
  * An instance must not be used by two threads at the same time; different
- * instances are independent. Between processes the reader coordinates with
- * the writer only through a lockf() lock on the management file, which is
- * why that file is opened read-write.
+ * instances are independent, with one exception. Between processes the
+ * reader coordinates with the writer only through a lockf() lock on the
+ * management file, which is why that file is opened read-write. That lock
+ * belongs to the process, not to the instance: two instances of one set in
+ * one process do not exclude each other, and closing either one's
+ * management file (ZOLK2_MpttCloseManagementFile, ZOLK2_MpttDeleteInstance)
+ * drops the lock the other may be holding. Instances of one set must not
+ * call ZOLK2_MpttGetCurrentOffset() from several threads at once, nor be
+ * closed while another of them is in that call.
  */
 #ifndef ZOLK2TRAP_H
 #define ZOLK2TRAP_H
