@@ -39,14 +39,19 @@ endif()
 #     OUTPUT_NAME <name> VERSION_SCRIPT <file>
 #     SOURCES <src>... [DEFINITIONS <def>...] [LIBRARIES <lib>...])
 #
-# A deliverable shared library: hidden visibility, the given linker version
-# script binding its interface, and no undefined symbols left for the loader
-# to find (checked where no sanitizer runtime supplies symbols late).
+# A deliverable shared library: versioned file name and SONAME, hidden
+# visibility, the given linker version script binding its interface, and no
+# undefined symbols left for the loader to find (checked where no sanitizer
+# runtime supplies symbols late).
 function(zolk_shared_library target)
   cmake_parse_arguments(ARG "" "OUTPUT_NAME;VERSION_SCRIPT" "SOURCES;DEFINITIONS;LIBRARIES" ${ARGN})
   add_library(${target} SHARED ${ARG_SOURCES})
+  # libX.so -> libX.so.2 (the SONAME) -> libX.so.2.3: the major version
+  # changes only when the interface breaks.
   set_target_properties(${target} PROPERTIES
     OUTPUT_NAME "${ARG_OUTPUT_NAME}"
+    VERSION "${PROJECT_VERSION}"
+    SOVERSION "${PROJECT_VERSION_MAJOR}"
     LINK_DEPENDS "${ARG_VERSION_SCRIPT}")
   target_include_directories(${target}
     PUBLIC  "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src/include>"
