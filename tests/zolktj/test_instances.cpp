@@ -277,27 +277,18 @@ TEST_F(InstanceTest, HandlesSettersAndLockTimes) {
   jobject m = M();
   const jlong h = kHigh | 7;
   const struct {
-    const char* fn;
-    std::function<jint()> call;
-  } setters[] = {
-      {"ZOLK2_SetInstanceLogLevel", [&] { return Int(j2, "jni_setLogLevel", "(JI)I", h, 77); }},
-      {"ZOLK2_SetInstanceFileThreshold",
-       [&] { return Int(j2, "jni_setFileThreshold", "(JI)I", h, 77); }},
-      {"ZOLK2_SetInstanceShmThreshold",
-       [&] { return Int(j2, "jni_setShmThreshold", "(JI)I", h, 77); }},
-      {"ZOLK2_SetInstanceLogLevel", [&] { return Int(m, "jni_setLogLevel", "(JI)I", h, 77); }},
-      {"ZOLK2_SetInstanceFileThreshold",
-       [&] { return Int(m, "jni_setFileThreshold", "(JI)I", h, 77); }},
-      {"ZOLK2_SetInstanceShmThreshold",
-       [&] { return Int(m, "jni_setShmThreshold", "(JI)I", h, 77); }},
-      {"ZOLK2_SetInstanceLockRetryTimes",
-       [&] { return Int(m, "jni_setLockRetryTimes", "(JI)I", h, 77); }},
-      {"ZOLK2_SetInstanceLockWaitTime",
-       [&] { return Int(m, "jni_setLockSleepTime", "(JJ)I", h, jlong{77}); }},
-  };
+    jobject obj;
+    const char *native, *fn;
+  } setters[] = {{j2, "jni_setLogLevel", "ZOLK2_SetInstanceLogLevel"},
+                 {j2, "jni_setFileThreshold", "ZOLK2_SetInstanceFileThreshold"},
+                 {j2, "jni_setShmThreshold", "ZOLK2_SetInstanceShmThreshold"},
+                 {m, "jni_setLogLevel", "ZOLK2_SetInstanceLogLevel"},
+                 {m, "jni_setFileThreshold", "ZOLK2_SetInstanceFileThreshold"},
+                 {m, "jni_setShmThreshold", "ZOLK2_SetInstanceShmThreshold"},
+                 {m, "jni_setLockRetryTimes", "ZOLK2_SetInstanceLockRetryTimes"}};
   for (const auto& s : setters) {
     Script(s.fn, 42);
-    EXPECT_EQ(s.call(), 42) << s.fn;
+    EXPECT_EQ(Int(s.obj, s.native, "(JI)I", h, 77), 42) << s.fn;
     EXPECT_EQ(zolk2t::Calls(s.fn).back().args, (std::vector<Arg>{"7", "77"})) << s.fn;
   }
   const struct {
@@ -329,11 +320,11 @@ TEST_F(InstanceTest, HandlesSettersAndLockTimes) {
   for (const auto& t : times) {
     zolk2t::Reset();
     Script("ZOLK2_SetInstanceLockWaitTime", 5);
-    EXPECT_EQ(Int(m, "jni_setLockSleepTime", "(JJ)I", jlong{7}, t.time), t.sleep) << t.time;
-    EXPECT_EQ(Int(m, "jni_setLockBlockTime", "(JJ)I", jlong{7}, t.time), t.block) << t.time;
+    EXPECT_EQ(Int(m, "jni_setLockSleepTime", "(JJ)I", h, t.time), t.sleep) << t.time;
+    EXPECT_EQ(Int(m, "jni_setLockBlockTime", "(JJ)I", h, t.time), t.block) << t.time;
     EXPECT_EQ(Functions().size(), t.sleep == -1 ? 0u : 1u) << "block time never reaches the core";
     if (t.sleep != -1) {
-      EXPECT_EQ(LastArg("ZOLK2_SetInstanceLockWaitTime", 1), std::to_string(t.time));
+      EXPECT_EQ(zolk2t::Calls().back().args, (std::vector<Arg>{"7", std::to_string(t.time)}));
     }
   }
   for (int word : {ZOLK2_TRACE_ERROR_WORD(13, 291), -1}) {
@@ -348,23 +339,18 @@ TEST_F(InstanceTest, EndToEndTwoInstancesOfEachClass) {
   TempDir dir;
   const jstring path = Str(dir.path());
   jobject a = J2(), b = J2(), c = M(), d = M();
-  EXPECT_EQ(Read(Object(a, "start", "(" STR STR "III)" ERR2, Str("alpha"), path, 65536, 2, 0)), NoErr());
-  EXPECT_EQ(Read(Object(b, "start", "(" STR STR "III)" ERR2, Str("beta"), path, 65536, 2, 0)), NoErr());
-  EXPECT_EQ(Read(Object(c, "start", "(" STR STR "IIII)" ERRM, Str("gamma"), path, 2, 65536, 0, 0)),
-            NoErr());
-  EXPECT_EQ(Read(Object(d, "start", "(" STR STR "IIII)" ERRM, Str("delta"), path, 2, 65536, 0, 0)),
-            NoErr());
-  const char* put2 = "(I" STR STR STR STR ")" ERR2;
-  const char* putM = "(I" STR STR STR STR ")" ERRM;
+  const char *start2 = "(" STR STR "III)" ERR2, *startM = "(" STR STR "IIII)" ERRM;
+  const char *put2 = "(I" STR STR STR STR ")" ERR2, *putM = "(I" STR STR STR STR ")" ERRM;
+  EXPECT_EQ(Read(Object(a, "start", start2, Str("alpha"), path, 65536, 2, 0)), NoErr());
+  EXPECT_EQ(Read(Object(b, "start", start2, Str("beta"), path, 65536, 2, 0)), NoErr());
+  EXPECT_EQ(Read(Object(c, "start", startM, Str("gamma"), path, 2, 65536, 0, 0)), NoErr());
+  EXPECT_EQ(Read(Object(d, "start", startM, Str("delta"), path, 2, 65536, 0, 0)), NoErr());
   EXPECT_EQ(Read(Object(a, "put", put2, 3, Str("ida"), Str("ta"), nullptr, Str("from a"))), NoErr());
   EXPECT_EQ(Read(Object(b, "put", put2, 4, Str("idb"), nullptr, Str("T"), Str("from b"))), NoErr());
   EXPECT_EQ(Read(Object(c, "put", putM, 5, Str("f"), Str("s"), nullptr, Str("from c"))), NoErr());
   EXPECT_EQ(Read(Object(d, "put", putM, 6, Str("f"), Str("s"), Str("TT"), Str("from d"))), NoErr());
   EXPECT_EQ(Read(Object(d, "flushBuffer", "()" ERRM)), NoErr());
-  for (jobject o : {a, b, c, d}) {
-    Void(o, "close", "()V");
-    Void(o, "close", "()V");
-  }
+  for (jobject o : {a, b, c, d, a, b, c, d}) Void(o, "close", "()V");
   EXPECT_EQ(zolk2t::Calls("ZOLK2_DeleteInstance").size(), 4u);
   EXPECT_EQ(TraceLines(dir / "alpha1.log"), Strings{"3|ida||ta||from a\r\n"});
   EXPECT_EQ(TraceLines(dir / "beta1.log"), Strings{"4|idb|||T|from b\r\n"});
