@@ -1,13 +1,14 @@
 // Reader of one trace file of a rotating set while its writer is at work:
 // the reader instance, the management file (found from the trace file name,
-// mapped, its record copied under the writer's lockf() lock) and the trace
+// mapped, its record read under the writer's lockf() lock) and the trace
 // file (mapped, its readable end computed, read as a stream).
 //
-// Every byte the reader looks at in a mapping lies below the file's size as
-// last seen by fstat(): a mapping may be longer than its file (an empty trace
-// file is mapped with the record's file size, and a writer need not
-// pre-extend its files), and touching a mapped page beyond the end of the
-// file raises SIGBUS in the caller.
+// Every byte the reader looks at in the trace mapping lies below the file's
+// size as last seen by fstat(), taken at every computation of the end: a
+// mapping may be longer than its file (an empty trace file is mapped with
+// the record's file size, a writer need not pre-extend its files, and one
+// may truncate them), and touching a mapped page beyond the end of the file
+// raises SIGBUS in the caller.
 #include "zolk2trap.h"
 
 #include <fcntl.h>
@@ -151,20 +152,20 @@ bool normaliseByteOrder(management_info_t* rec) {
   return false;
 }
 
-// A management file shorter than its record (one just created, or one its
-// writer truncated to start afresh) would fault on the first byte of the
-// mapping beyond its end. Another process decides its size at any time, so
-// it is looked at before every copy; what happens between that look and the
-// copy is beyond any check.
-bool managementRecordPresent(const ZOLK2_MptTrap_t* trap) {
-  struct stat st;
-  return ::fstat(trap->managementFd, &st) == 0 && st.st_size >= ZOLK2_MPTT_RECORD_SIZE;
-}
-
-// Copies the record out of the mapping; the mapping is never interpreted in
-// place, so that all fields belong to one moment.
-int copyRecord(ZOLK2_MptTrap_t* trap, management_info_t* rec) {
-  std::memcpy(rec, trap->managementMap, sizeof *rec);
+// Reads the record from the management file into rec and brings it into
+// this host's order; 0, or ZOLK2_MPTT_E_RECORD for a record that is short,
+// of an unknown byte order or invalid. The record is read through the
+// descriptor, not copied out of the mapping: another process decides the
+// file's size at any time, and a file shorter than its record (just
+// created, or truncated by a writer that starts afresh) makes a copy out of
+// the mapping fault, while a read just comes back short. The mapping stays
+// what marks the management file open.
+int readRecord(const ZOLK2_MptTrap_t* trap, management_info_t* rec) {
+  ssize_t n;
+  do {
+    n = ::pread(trap->managementFd, rec, sizeof *rec, 0);
+  } while (n < 0 && errno == EINTR);
+  if (n != static_cast<ssize_t>(sizeof *rec)) return ZOLK2_MPTT_E_RECORD;
   return normaliseByteOrder(rec) && isValidRecord(*rec) ? 0 : ZOLK2_MPTT_E_RECORD;
 }
 
@@ -185,12 +186,11 @@ int lockManagementFile(const ZOLK2_MptTrap_t* trap) {
 }
 
 // A consistent copy of the record. Whether to lock is decided from a first
-// copy; the snapshot is the second copy, taken under the lock.
+// read; the snapshot is the second read, made under the lock.
 int takeSnapshot(ZOLK2_MptTrap_t* trap, management_info_t* snapshot) {
   if (trap->managementMap == nullptr) return ZOLK2_MPTT_E_STATE;
-  if (!managementRecordPresent(trap)) return ZOLK2_MPTT_E_RECORD;
   management_info_t first;
-  if (copyRecord(trap, &first) != 0) return ZOLK2_MPTT_E_RECORD;
+  if (readRecord(trap, &first) != 0) return ZOLK2_MPTT_E_RECORD;
   const bool lock = (first.flags & ZOLK2_MPTT_FLAG_NO_LOCK) == 0;
   const uint32_t lockType = first.lockType == 0 ? ZOLK2_MPTT_LOCK_LOCKF : first.lockType;
   if (lock && lockType != ZOLK2_MPTT_LOCK_LOCKF) return ZOLK2_MPTT_E_RECORD;
@@ -198,9 +198,9 @@ int takeSnapshot(ZOLK2_MptTrap_t* trap, management_info_t* snapshot) {
     const int rc = lockManagementFile(trap);
     if (rc != 0) return rc;
   }
-  std::memcpy(snapshot, trap->managementMap, sizeof *snapshot);
+  const int rc = readRecord(trap, snapshot);
   if (lock && ::lockf(trap->managementFd, F_ULOCK, 0) != 0) return ZOLK2_MPTT_E_LOCK;
-  return normaliseByteOrder(snapshot) && isValidRecord(*snapshot) ? 0 : ZOLK2_MPTT_E_RECORD;
+  return rc;
 }
 
 // ---------------------------------------------------------------------------
@@ -278,9 +278,9 @@ int doOpenTraceFile(ZOLK2_MptTrap_t* trap) {
                         : static_cast<uint32_t>(st.st_size);
   const int flags = MAP_SHARED | trap->mapFlags;
   void* map = ::mmap(nullptr, length, PROT_READ, flags, fd.get(), 0);
-  if (map == MAP_FAILED && trap->managementMap != nullptr && managementRecordPresent(trap)) {
+  if (map == MAP_FAILED && trap->managementMap != nullptr) {
     management_info_t rec;
-    if (copyRecord(trap, &rec) == 0) {
+    if (readRecord(trap, &rec) == 0) {
       length = rec.fileSize;
       map = ::mmap(nullptr, length, PROT_READ, flags, fd.get(), 0);
     }
@@ -576,9 +576,10 @@ int ZOLK2_MpttGetCurrentOffset(ZOLK2_MptTrap_t* trap) {
   if (beingWritten) {
     if (trap->mappedLength < writeOffset) remapTraceFile(trap);
     if (trap->currentOffset <= writeOffset) {
-      // The file only grows while it is written, so a size already known to
-      // cover the writer's offset is as good as a fresh one.
-      if (trap->traceSize < writeOffset) refreshTraceSize(trap);
+      // The size is looked at on every call, though the record says the
+      // file has grown: a writer that starts afresh truncates the file
+      // before its record says so.
+      refreshTraceSize(trap);
       trap->currentOffset = writeOffset;
       return static_cast<int>(writeOffset);
     }

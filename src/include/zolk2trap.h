@@ -33,16 +33,19 @@
  * calls do not clear it. Reaching the readable end is not an error.
  *
  * The reader never touches a byte beyond the trace file's size as it was
- * when ZOLK2_MpttGetCurrentOffset() last ran, so that a writer which does not
- * pre-extend its files cannot make it fault. Every ZOLK2_MpttGetCurrentOffset()
- * also looks at the management file's size before it copies the record: a
- * file shorter than the record (just created, or truncated by a writer that
- * starts afresh) fails with ZOLK2_MPTT_E_RECORD, as it does right after
- * opening, and is read again once it holds a whole record. Both looks come
- * before the bytes are read, not with them: a writer that truncates a file
- * between the look and the copy, or a trace file while a reader is between
- * two calls, is beyond this guard, and the reader's process receives SIGBUS.
- * Writers must only ever grow their files while readers may be at work.
+ * when ZOLK2_MpttGetCurrentOffset() last ran (each call looks at it), so that
+ * a writer which does not pre-extend its files cannot make it fault, nor one
+ * that truncates a file before that call. The management record is read
+ * through the file, not the mapping: a file shorter than the record (just
+ * created, or truncated by a writer that starts afresh) fails with
+ * ZOLK2_MPTT_E_RECORD, as it does right after opening, whenever it is
+ * truncated, and is read again once it holds a whole record. Removing or
+ * replacing either file while a reader has it open is harmless: the reader
+ * goes on with the file it opened. One window remains: a trace file
+ * truncated after ZOLK2_MpttGetCurrentOffset() has computed its end and
+ * before the stream functions have read up to that end makes the next read
+ * of a lost page raise SIGBUS in the reader's process. Writers must not
+ * shrink a trace file while a reader may be reading it.
  *
  * An instance must not be used by two threads at the same time; different
  * instances are independent, with one exception. Between processes the

@@ -233,6 +233,22 @@ TEST_F(ShortFile, WriterOffsetBeyondTheDataIsNotReadPastTheFile) {
   EXPECT_EQ(ReadToEnd(trap_.get()), data + rest);
 }
 
+// A writer that starts afresh truncates the file it is writing before its
+// record says so; the next end computation must see the file's new size,
+// though the record's offset has not moved.
+TEST_F(ShortFile, FileBeingWrittenThatShrinksIsNotReadPastItsEnd) {
+  const std::string data = Lines(100, 58);
+  set_.WriteTrace(1, data, 65536);
+  set_.MoveWriter(1, static_cast<uint32_t>(data.size()));
+  EXPECT_EQ(ZOLK2_MpttGetCurrentOffset(trap_.get()), static_cast<int>(data.size()));
+  char block[100];
+  ASSERT_EQ(ZOLK2_MpttRead(trap_.get(), block, sizeof block), sizeof block);
+  ASSERT_EQ(::truncate(set_.TracePath(1).c_str(), 0), 0);
+  EXPECT_EQ(ZOLK2_MpttGetCurrentOffset(trap_.get()), static_cast<int>(data.size()));
+  EXPECT_EQ(ReadToEnd(trap_.get()), "");
+  EXPECT_EQ(ZOLK2_MpttGetChar(trap_.get()), -1);
+}
+
 // The same with the real writer, which ends the file with FE FF 0x1A right
 // at the end the reader has already reached.
 TEST(ShortFileWriter, ReaderCaughtUpWhenANonExtendingWriterLeaves) {
