@@ -78,6 +78,10 @@ zolktest::ProcessResult RunIsolated(const std::string &workDir, const char *prog
       ::execv(program, argv.data());
       _exit(127);
     }
+    if (pid > 0 && how.killAfter > 0) {
+      ::usleep(how.killAfter);
+      ::kill(pid, SIGKILL);
+    }
     int status = 0;
     if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return 206;
     if (how.collect) how.collect();

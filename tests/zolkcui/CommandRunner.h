@@ -58,10 +58,12 @@ struct Isolation {
   std::function<void()> collect;                // in the child after the command
   rlim_t fileSizeLimit = RLIM_INFINITY;         // RLIMIT_FSIZE, SIGXFSZ ignored
   Credentials runAs;                            // taken by the command alone (needs root)
+  useconds_t killAfter = 0;                     // SIGKILL this long after the fork (0: never)
 };
 
 // Runs program with args in workDir from a forked child prepared as told;
-// the command's streams are collected through files in workDir.
+// the command's streams are collected through files in workDir. The exit
+// status is 200 when the command was killed by a signal.
 zolktest::ProcessResult RunIsolated(const std::string &workDir, const char *program,
                                     const std::vector<std::string> &args, const Isolation &how);
 

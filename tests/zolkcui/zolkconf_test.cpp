@@ -5,9 +5,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <iostream>
+#include <random>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -354,6 +359,130 @@ TEST(Zolk2Conf, FullFileSystemDuringRewrite) {
     ExpectFailedRewriteLeavesFile(how, dir, c.original);
     EXPECT_EQ(zolktest::ReadFile(dir / "after.other"), c.original);
     EXPECT_EQ(zolktest::ReadFile(dir / "strays"), c.filler != 0 ? "filler\nlink\n" : "");
+  }
+}
+
+// SIGKILL at random moments of many rewrites. Replaced by rename, the file
+// holds its old content or its new one after every kill, and a killed run
+// leaves at most the one temporary file, which the next run takes over.
+// Rewritten in place (the file has a second name), a kill between writing
+// the new content and cutting the file to its length leaves the new content
+// followed by the end of the old one; nothing else may be seen.
+TEST(Zolk2Conf, KilledAtRandomMoments) {
+  const std::string temp = std::string(zolkcuitest::kConfRelative).substr(4) + ".zolk2conf-new";
+  const struct {
+    const char *name;
+    int runs;
+    const char *link;  // second name of the file: rewritten in place
+  } cases[] = {{"by rename", 1000, nullptr}, {"in place", 300, "link"}};
+  std::mt19937 random(std::random_device{}());
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    ConfDir dir;
+    dir.Write(Conf());
+    if (c.link != nullptr) {
+      ASSERT_EQ(::link(dir.conf().c_str(), (dir / "etc/link").c_str()), 0);
+    }
+    // Run i sets a value of its own; the lengths of the -f values differ, so
+    // the new content is now longer, now shorter than the old.
+    auto content = [](int i) { return Conf("/tmp/" + std::string(i % 7 * 9, 'x'), "262144",
+                                           std::to_string(i % 16 + 1)); };
+    auto run = [&](int i, useconds_t killAfter) {
+      zolkcuitest::Isolation how;
+      how.killAfter = killAfter;
+      return zolkcuitest::RunIsolated(dir.path(), ZOLK_TEST_CONF,
+          {"-n", std::to_string(i % 16 + 1), "-f", "/tmp/" + std::string(i % 7 * 9, 'x')}, how);
+    };
+    // Kills fall anywhere in the time an unkilled run takes.
+    std::vector<double> took;
+    for (int i = 0; i < 5; ++i) {
+      const auto start = std::chrono::steady_clock::now();
+      ASSERT_EQ(run(i, 0).exitCode, 0);
+      took.push_back(std::chrono::duration<double, std::micro>(
+                         std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(took.begin(), took.end());
+    std::uniform_int_distribution<useconds_t> moment(1, static_cast<useconds_t>(took[2]) + 1);
+    std::string before = content(4);
+    ASSERT_EQ(dir.Read(), before);
+
+    int killed = 0, keptOld = 0, tookNew = 0, tails = 0, leftovers = 0;
+    for (int i = 5; i < c.runs + 5; ++i) {
+      const std::string after = content(i);
+      const zolktest::ProcessResult r = run(i, moment(random));
+      const std::string now = dir.Read();
+      std::vector<std::string> strays = dir.Strays();
+      std::sort(strays.begin(), strays.end());
+      if (r.exitCode == 0) {
+        ASSERT_EQ(now, after) << "run " << i << " completed";
+      } else {
+        ASSERT_EQ(r.exitCode, 200) << "run " << i << ": " << r.err;
+        ++killed;
+        if (now == before) {
+          ++keptOld;
+        } else if (now == after) {
+          ++tookNew;
+        } else {
+          ASSERT_TRUE(c.link != nullptr && after.size() < before.size() &&
+                      now == after + before.substr(after.size()))
+              << "run " << i << " left:\n" << now;
+          ++tails;
+          zolktest::WriteFile(dir.conf(), after);  // in place: both names keep the file
+        }
+      }
+      if (c.link != nullptr) {
+        ASSERT_EQ(strays, std::vector<std::string>{c.link}) << "run " << i;
+        ASSERT_EQ(zolktest::ReadFile(dir / "etc/link"), dir.Read()) << "run " << i;
+      } else if (!strays.empty()) {
+        ASSERT_EQ(strays, std::vector<std::string>{temp}) << "run " << i;
+        ++leftovers;
+      }
+      before = dir.Read();
+    }
+    ASSERT_EQ(run(0, 0).exitCode, 0);
+    EXPECT_EQ(dir.Read(), content(0));
+    if (c.link == nullptr) {
+      EXPECT_TRUE(dir.Strays().empty()) << "the last run took the leftover over";
+    }
+    std::cout << c.name << ": " << c.runs << " runs, " << killed << " killed (" << keptOld
+              << " left the old content, " << tookNew << " the new one, " << tails
+              << " the new one with the old one's end; " << leftovers
+              << " left the temporary file), kill within " << moment.max() << " us\n";
+  }
+}
+
+// Runs at the same time take turns with the temporary file: whenever the
+// file is looked at, it holds the content of one of them (or the first
+// one), and each round ends with nothing left beside it.
+TEST(Zolk2Conf, ConcurrentRunsTakeTurns) {
+  ConfDir dir;
+  dir.Write(Conf());
+  auto known = [](const std::string &content) {
+    for (int n = 1; n <= 6; ++n) {
+      if (content == Conf("", "262144", std::to_string(n))) return true;
+    }
+    return content == Conf();
+  };
+  for (int round = 0; round < 10; ++round) {
+    std::atomic<int> running{6};
+    std::vector<std::thread> runs;
+    std::vector<int> codes(6, -1);
+    for (int i = 0; i < 6; ++i) {
+      runs.emplace_back([&, i] {
+        codes[i] = dir.Run(ZOLK_TEST_CONF, {"-n", std::to_string(i + 1)}).exitCode;
+        --running;
+      });
+    }
+    std::string odd;
+    while (running.load() > 0 && odd.empty()) {
+      const std::string now = dir.Read();
+      if (!known(now)) odd = now;
+    }
+    for (std::thread &t : runs) t.join();
+    EXPECT_EQ(odd, "") << "round " << round << ": seen while the runs were at work";
+    EXPECT_EQ(codes, std::vector<int>(6, 0)) << "round " << round;
+    EXPECT_TRUE(known(dir.Read())) << "round " << round;
+    EXPECT_TRUE(dir.Strays().empty()) << "round " << round;
   }
 }
 

@@ -1,6 +1,7 @@
 #include "setconf.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,25 +66,55 @@ class Fd final {
   int fd_;
 };
 
-// The temporary file of a rewrite: removed unless commit() renamed it over
-// the configuration file.
+// The temporary file of a rewrite, the target's name with kTempSuffix: the
+// same name in every run, so that a run killed half-way leaves at most one
+// such file, which the next run takes over and empties. A run holds an
+// flock() lock on it from opening until it is renamed or removed; a second
+// run waits for the first, and opens the name afresh when the file it
+// waited for has been renamed over the target or removed meanwhile. Not
+// renamed, it is removed while still locked.
+const char kTempSuffix[] = ".zolk2conf-new";
+
 class TempFile final {
  public:
-  explicit TempFile(std::string path) : path_(std::move(path)) {}
+  // fd() is -1 when the file cannot be had (it is then left alone).
+  explicit TempFile(const std::string &target) : path_(target + kTempSuffix) {
+    for (int attempt = 0; attempt < 16 && fd_ < 0; ++attempt) {
+      Fd fd(::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                   0600));
+      if (fd.get() < 0) return;
+      int rc;
+      do {
+        rc = ::flock(fd.get(), LOCK_EX);
+      } while (rc != 0 && errno == EINTR);
+      struct stat held, named;
+      if (rc != 0 || ::fstat(fd.get(), &held) != 0) return;
+      if (::lstat(path_.c_str(), &named) != 0 || named.st_dev != held.st_dev ||
+          named.st_ino != held.st_ino) {
+        continue;  // renamed or removed by the run that held it
+      }
+      if (!S_ISREG(held.st_mode) || held.st_nlink != 1 || ::ftruncate(fd.get(), 0) != 0) return;
+      fd_ = fd.release();
+    }
+  }
   ~TempFile() {
-    if (!path_.empty()) ::unlink(path_.c_str());
+    if (fd_ < 0) return;
+    if (!committed_) ::unlink(path_.c_str());
+    ::close(fd_);  // releases the lock, after the rename or removal
   }
   TempFile(const TempFile &) = delete;
   TempFile &operator=(const TempFile &) = delete;
-  const std::string &path() const { return path_; }
+  int fd() const { return fd_; }
   bool commit(const char *target) {
     if (::rename(path_.c_str(), target) != 0) return false;
-    path_.clear();
+    committed_ = true;
     return true;
   }
 
  private:
-  std::string path_;
+  const std::string path_;
+  int fd_ = -1;
+  bool committed_ = false;
 };
 
 void freeBuff() {
@@ -269,16 +300,14 @@ Replacement replaceByRename(const std::string &target, const struct stat &st,
                             const std::string &content) {
   if (!S_ISREG(st.st_mode) || st.st_nlink != 1) return Replacement::kNotPossible;
   const std::string dir = directoryOf(target);  // nothing may throw once renamed
-  std::string tmpl = target + ".XXXXXX";
-  const int tmpFd = ::mkostemp(&tmpl[0], O_CLOEXEC);
-  if (tmpFd < 0) return Replacement::kNotPossible;
-  Fd fd(tmpFd);
-  TempFile temp(std::move(tmpl));  // a move: nothing can throw with the file made
-  if (::fchown(fd.get(), st.st_uid, st.st_gid) != 0 || ::fchmod(fd.get(), 0644) != 0) {
+  TempFile temp(target);
+  if (temp.fd() < 0) return Replacement::kNotPossible;
+  if (::fchown(temp.fd(), st.st_uid, st.st_gid) != 0 || ::fchmod(temp.fd(), 0644) != 0) {
     return Replacement::kNotPossible;
   }
-  if (!writeAll(fd.get(), content) || ::fsync(fd.get()) != 0) return Replacement::kFailed;
-  if (::close(fd.release()) != 0) return Replacement::kFailed;
+  // Write errors show in the sync at the latest; the file is closed after
+  // the rename, which must happen under the lock.
+  if (!writeAll(temp.fd(), content) || ::fsync(temp.fd()) != 0) return Replacement::kFailed;
   if (!temp.commit(target.c_str())) return Replacement::kNotPossible;
 
   // The new content is in place: the rewrite has succeeded. Syncing the
