@@ -155,6 +155,40 @@ ProcessResult RunInChild(const std::function<int()>& fn, int timeoutSeconds) {
   return r;
 }
 
+Child::Child(const std::function<int()>& fn) {
+  ::fflush(nullptr);
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    const int rc = fn();
+    ::fflush(nullptr);
+    _exit(rc);
+  }
+  EXPECT_GT(pid_, 0) << "fork: " << std::strerror(errno);
+}
+
+Child::~Child() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    Wait(5);
+  }
+}
+
+int Child::Wait(int timeoutSeconds) {
+  if (pid_ <= 0) return -1;
+  const double deadline = Now() + timeoutSeconds;
+  int status = 0;
+  for (;;) {
+    const pid_t w = ::waitpid(pid_, &status, WNOHANG);
+    if (w == pid_) break;
+    if (w < 0 && errno != EINTR) return -1;
+    if (Now() > deadline) return -1;
+    ::usleep(1000);
+  }
+  pid_ = -1;
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return 128 + WTERMSIG(status);
+}
+
 LockHolder::LockHolder(const std::string& path, off_t offset, off_t length) {
   int ready[2], release[2];
   if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release, O_CLOEXEC) != 0) {

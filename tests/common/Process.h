@@ -37,6 +37,21 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
 // 255). Output of the child goes to the test's own streams.
 ProcessResult RunInChild(const std::function<int()>& fn, int timeoutSeconds = 60);
 
+// A function run in a forked child beside the test; the child's exit
+// status is the function's result. Killed if still running at destruction.
+class Child final {
+ public:
+  explicit Child(const std::function<int()>& fn);
+  ~Child();
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  // The exit status, 128 + signal when killed, -1 after timeout.
+  int Wait(int timeoutSeconds = 60);
+
+ private:
+  pid_t pid_ = -1;
+};
+
 // A second process holding a lockf() lock on [offset, offset+length) of a
 // file (length 0: to the end of the file and beyond) from construction until
 // Release() or destruction.

@@ -136,40 +136,6 @@ std::string ReadToEnd(ZOLK2_MptTrap_t* trap) {
   return out;
 }
 
-Child::Child(const std::function<int()>& fn) {
-  ::fflush(nullptr);
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    const int rc = fn();
-    ::fflush(nullptr);
-    _exit(rc);
-  }
-  EXPECT_GT(pid_, 0) << "fork: " << std::strerror(errno);
-}
-
-Child::~Child() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    Wait(5);
-  }
-}
-
-int Child::Wait(int timeoutSeconds) {
-  if (pid_ <= 0) return -1;
-  const double deadline = NowSeconds() + timeoutSeconds;
-  int status = 0;
-  for (;;) {
-    const pid_t w = ::waitpid(pid_, &status, WNOHANG);
-    if (w == pid_) break;
-    if (w < 0 && errno != EINTR) return -1;
-    if (NowSeconds() > deadline) return -1;
-    ::usleep(1000);
-  }
-  pid_ = -1;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  return 128 + WTERMSIG(status);
-}
-
 double NowSeconds() {
   struct timespec ts;
   ::clock_gettime(CLOCK_MONOTONIC, &ts);

@@ -8,10 +8,10 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
+#include "common/Process.h"
 #include "common/TempDir.h"
 #include "tracewriter/TraceWriter.h"
 #include "zolk2trap.h"
@@ -74,20 +74,7 @@ TrapPtr OpenReader(const std::string& traceFile, bool openStream = true);
 // Everything Read delivers from the read position to the readable end.
 std::string ReadToEnd(ZOLK2_MptTrap_t* trap);
 
-// A function run in a forked child beside the test; the child's exit
-// status is the function's result. Killed if still running at destruction.
-class Child final {
- public:
-  explicit Child(const std::function<int()>& fn);
-  ~Child();
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-  // The exit status, 128 + signal when killed, -1 after timeout.
-  int Wait(int timeoutSeconds = 60);
-
- private:
-  pid_t pid_ = -1;
-};
+using zolktest::Child;
 
 double NowSeconds();
 
