@@ -37,14 +37,18 @@ class Directory final {
 // another process holds a lockf() lock on it. Files that cannot be opened
 // for reading and writing, or that are locked, are left alone without a
 // report. Returns 0, or errno of a failed unlink.
+//
+// The file is locked, not merely tested, before it is unlinked, and stays
+// locked until it is gone: a process that locks it after a mere test would
+// have its file deleted under its lock.
 int deleteUnlessLocked(int dirFd, const char* path) {
   // O_NONBLOCK and O_NOCTTY: a matching FIFO or device can neither block the
   // call nor become the controlling terminal.
   const int fd = ::openat(dirFd, path, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return 0;
   int rc = 0;
-  if (::lockf(fd, F_TEST, 0) == 0 && ::unlinkat(dirFd, path, 0) != 0) rc = errno;
-  ::close(fd);
+  if (::lockf(fd, F_TLOCK, 0) == 0 && ::unlinkat(dirFd, path, 0) != 0) rc = errno;
+  ::close(fd);  // also lets go of the lock
   return rc;
 }
 
