@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 
@@ -27,11 +28,19 @@ struct Hook {
 std::mutex ms_lock;
 Connection ms_connection;
 std::vector<SyslogCall> ms_calls;
+size_t ms_limit = SIZE_MAX;
+size_t ms_count = 0;
 Hook ms_writeHook;
+
+// With ms_lock held.
+void keep(SyslogCall call) {
+  ++ms_count;
+  if (ms_calls.size() < ms_limit) ms_calls.push_back(std::move(call));
+}
 
 void record(SyslogCall call) {
   std::lock_guard<std::mutex> guard(ms_lock);
-  ms_calls.push_back(std::move(call));
+  keep(std::move(call));
 }
 
 // Records the call and returns the hook to run; the caller runs it after
@@ -53,7 +62,7 @@ Hook recordWrite(int priority, const char* format, va_list args) {
     call.option = ms_connection.option;
     call.facility = ms_connection.facility;
     call.mask = ms_connection.mask;
-    ms_calls.push_back(call);
+    keep(std::move(call));
     hook = ms_writeHook;
   }
   return hook;
@@ -68,6 +77,17 @@ void runHook(const Hook& hook) {
 void SyslogRecorder::Clear() {
   std::lock_guard<std::mutex> guard(ms_lock);
   ms_calls.clear();
+  ms_count = 0;
+}
+
+void SyslogRecorder::SetLimit(size_t calls) {
+  std::lock_guard<std::mutex> guard(ms_lock);
+  ms_limit = calls;
+}
+
+size_t SyslogRecorder::Count() {
+  std::lock_guard<std::mutex> guard(ms_lock);
+  return ms_count;
 }
 
 std::vector<SyslogCall> SyslogRecorder::Calls() {

@@ -8,6 +8,7 @@
 #ifndef ZOLK_TESTS_ZOLKSYS_SYSLOGRECORDER_H
 #define ZOLK_TESTS_ZOLKSYS_SYSLOGRECORDER_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,11 @@ class SyslogRecorder final {
 
   // Forgets the recorded calls; the connection state stays as it is.
   static void Clear();
+  // Keeps at most this many calls from now on (a long storm of writes would
+  // fill the memory); later ones are only counted. Clear() starts over.
+  static void SetLimit(size_t calls);
+  // Calls made since the last Clear(), kept or not.
+  static size_t Count();
   static std::vector<SyslogCall> Calls();
   // Only the calls of one kind.
   static std::vector<SyslogCall> Calls(SyslogCall::Kind kind);

@@ -10,6 +10,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <iostream>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -285,6 +287,82 @@ TEST_F(SysLogTest, ThreadsWritingThroughTheirOwnInstances) {
     EXPECT_EQ(next[i], kMessages) << "thread " << i;
     ZOLK2_DeleteSysLogInstance(insts[i]);
   }
+}
+
+// A storm: writer threads cancelled at random moments, half of them with
+// asynchronous cancellation and all of them cancellable inside syslog(),
+// under the library's lock, while another thread keeps forking children
+// that write once each. No child may hang or fail to write, and the lock is
+// free when the storm is over.
+void* WriteUntilCancelled(void* inst) {
+  for (;;) {
+    ZOLK2_PutToSysLogInstance(static_cast<ZOLK2_SYSLOG*>(inst), LOG_ERR, "storm", "");
+    ZOLK2_PutToSysLog(LOG_ERR, "default");
+  }
+}
+
+void* WriteUntilCancelledAsynchronously(void* inst) {
+  ::pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, nullptr);
+  return WriteUntilCancelled(inst);
+}
+
+// The storm itself, in a child process of the test, so that a deadlock
+// ends in the test's time limit: 0, or 1 when a forked child hung, 2 when
+// one could not write, 3 when the lock stayed held afterwards.
+int RunStorm(ZOLK2_SYSLOG* log) {
+  SyslogRecorder::SetLimit(1000);
+  // syslog() is a cancellation point; the recorder's becomes one here.
+  SyslogRecorder::SetWriteHook([](void*) { ::pthread_testcancel(); });
+  constexpr int kCancels = 600, kForks = 150, kSlots = 3;
+  std::atomic<int> outcome{0};
+  std::thread forker([&] {
+    for (int i = 0; i < kForks && outcome.load() == 0; ++i) {
+      const ProcessResult child = RunInChild(
+          [&] {
+            SyslogRecorder::Clear();
+            if (ZOLK2_PutToSysLogInstance(log, LOG_ERR, "child", "") != 0) return 2;
+            std::vector<SyslogCall> w = SyslogRecorder::Writes();
+            return w.size() == 1 && w[0].message.rfind("child[", 0) == 0 ? 0 : 3;
+          },
+          10);
+      if (child.timedOut || child.exitCode != 0) outcome = child.timedOut ? 1 : 2;
+    }
+  });
+  std::mt19937 random(std::random_device{}());
+  std::uniform_int_distribution<useconds_t> moment(0, 300);
+  pthread_t writers[kSlots];
+  for (pthread_t& slot : writers) ::pthread_create(&slot, nullptr, WriteUntilCancelled, log);
+  for (int i = 0; i < kCancels; ++i) {
+    ::usleep(moment(random));
+    pthread_t& slot = writers[i % kSlots];
+    ::pthread_cancel(slot);
+    ::pthread_join(slot, nullptr);
+    ::pthread_create(&slot, nullptr, i % 2 ? WriteUntilCancelledAsynchronously : WriteUntilCancelled,
+                     log);
+  }
+  forker.join();
+  for (pthread_t& slot : writers) {
+    ::pthread_cancel(slot);
+    ::pthread_join(slot, nullptr);
+  }
+  SyslogRecorder::SetWriteHook(nullptr);
+  if (outcome.load() == 0 && !WriteFinishesWithin(log, std::chrono::seconds(10))) outcome = 3;
+  std::cout << kCancels << " cancellations, " << kForks << " forks, " << SyslogRecorder::Count()
+            << " messages written\n";
+  return outcome.load();
+}
+
+TEST_F(SysLogTest, StormOfCancellationsAndForks) {
+  ASSERT_EQ(::pthread_atfork(ZOLK2_SysLogPreForkHandler, ZOLK2_SysLogPostForkHandlerForParent,
+                             ZOLK2_SysLogPostForkHandlerForChild),
+            0);
+  Instance log;
+  ASSERT_EQ(ZOLK2_OpenSysLogInstance(log, "storm", LOG_PID | ZOLK2_SYSLOG_OPT_WITH_TID, LOG_LOCAL0),
+            0);
+  const ProcessResult storm = RunInChild([&] { return RunStorm(log); }, 60);
+  EXPECT_FALSE(storm.timedOut) << "deadlock: a thread waits for the lock for ever";
+  EXPECT_EQ(storm.exitCode, 0) << "1: a forked child hung, 2: one could not write, "
+                                  "3: the lock stayed held";
 }
 
 }  // namespace
