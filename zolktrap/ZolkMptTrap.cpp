@@ -128,8 +128,12 @@ void swapByteOrder(management_info_t* rec) {
   for (uint32_t* w : words) *w = __builtin_bswap32(*w);
 }
 
+// The writer's offset is the readable end that ZOLK2_MpttGetCurrentOffset()
+// returns as it stands, a signed value whose negative range means failure:
+// one beyond that range cannot be told from a failure and is refused.
 bool isValidRecord(const management_info_t& rec) {
   return std::memcmp(rec.magic, ZOLK2_MPTT_MAGIC, sizeof rec.magic) == 0 &&
+         rec.writeOffset <= static_cast<uint32_t>(INT32_MAX) &&
          rec.fileSize >= ZOLK2_MPTT_MIN_FILE_SIZE && rec.fileSize <= ZOLK2_MPTT_MAX_FILE_SIZE &&
          rec.fileCount >= 1 && rec.fileCount <= ZOLK2_MPTT_MAX_FILE_COUNT &&
          static_cast<int32_t>(rec.writeFileNumber) >= 1 &&

@@ -107,8 +107,9 @@ typedef struct tag_ZOLK2_MptTrap ZOLK2_MptTrap_t;
  * Integer fields are unsigned 32-bit in the writer's byte order; the reader
  * recognises the order by byteOrderMark (or, without a mark, by which order
  * makes the record valid). A record is valid when magic is "ZOLK", fileSize
- * lies in 4096..16777216, fileCount in 1..64 and writeFileNumber in
- * 1..fileCount. The writer updates writeOffset and writeFileNumber while
+ * lies in 4096..16777216, fileCount in 1..64, writeFileNumber in
+ * 1..fileCount and writeOffset in 0..2147483647 (the readable end is
+ * returned as a signed value). The writer updates writeOffset and writeFileNumber while
  * holding a lockf() lock on the whole file, and readers take the same lock
  * to copy the record, unless flags has ZOLK2_MPTT_FLAG_NO_LOCK set.
  */

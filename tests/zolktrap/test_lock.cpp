@@ -20,13 +20,17 @@
 
 namespace {
 std::atomic<int> gs_tryLockCalls{0};
+// Run once a lock attempt has succeeded, as another process could act then.
+void (*gs_whenLocked)(int fd) = nullptr;
 }
 
 extern "C" __attribute__((visibility("default"))) int lockf(int fd, int cmd, off_t length) {
   using LockfFn = int (*)(int, int, off_t);
   static const LockfFn real = reinterpret_cast<LockfFn>(::dlsym(RTLD_NEXT, "lockf"));
   if (cmd == F_TLOCK) ++gs_tryLockCalls;
-  return real(fd, cmd, length);
+  const int rc = real(fd, cmd, length);
+  if (cmd == F_TLOCK && rc == 0 && gs_whenLocked != nullptr) gs_whenLocked(fd);
+  return rc;
 }
 
 namespace traptest {
@@ -101,6 +105,22 @@ TEST(ManagementLock, TakenOnceTheOtherProcessLetsGo) {
   EXPECT_EQ(holder.Wait(), 0);
   ::close(ready[0]);
   ::close(ready[1]);
+}
+
+// A writer that cuts the management file short between the reader's two
+// reads of the record (here while the reader holds the lock) makes the
+// snapshot fail with 29, not fault; the record written again is read again.
+TEST(ManagementLock, FileCutShortBetweenTheTwoReads) {
+  TraceSet set;
+  set.WriteRecord(MakeRecord(4096, 2, 1, 88));
+  TrapPtr trap = OpenReader(set.TracePath(1), false);
+  ASSERT_NE(trap, nullptr);
+  gs_whenLocked = [](int fd) { ASSERT_EQ(::ftruncate(fd, 0), 0); };
+  EXPECT_EQ(ZOLK2_MpttGetCurrentOffset(trap.get()), -1);
+  gs_whenLocked = nullptr;
+  EXPECT_EQ(ZOLK2_MpttGetLastError(trap.get()), ZOLK2_MPTT_E_RECORD);
+  set.MoveWriter(1, 99);
+  EXPECT_EQ(ZOLK2_MpttGetCurrentOffset(trap.get()), 99);
 }
 
 TEST(ManagementLock, RecordsAskingForNoLockAreReadWhileTheLockIsHeld) {
