@@ -73,7 +73,8 @@ int Create(const std::string& path) {
 int LockFiles(const TempDir& dir, int id, int count) {
   int lost = 0;
   for (int n = 0; n < count; ++n) {
-    const std::string path = dir / ("app-l" + std::to_string(id) + "-" + std::to_string(n) + ".log");
+    const std::string path =
+        dir / ("app-l" + std::to_string(id) + "-" + std::to_string(n) + ".log");
     const int fd = Create(path);
     if (fd < 0) return 100;
     if (::lockf(fd, F_TLOCK, 0) == 0 && Names(path, fd)) {
@@ -118,7 +119,7 @@ TEST(CleanupFaults, AmongProcessesThatCreateDeleteAndLock) {
   // Files in place for the whole test: locked by other processes, or not
   // matching the pattern; none may go.
   const std::vector<std::string> stay = {"app-held1.log", "app-held2.log", "app-held3.log",
-                                         "app.txt", "xapp1.log", "applog"};
+                                         "app.txt",       "xapp1.log",     "applog"};
   for (const std::string& name : stay) WriteFile(dir / name, name);
   std::vector<std::unique_ptr<LockHolder>> holders;
   for (int i = 0; i < 3; ++i) {

@@ -337,8 +337,8 @@ int RunStorm(ZOLK2_SYSLOG* log) {
     pthread_t& slot = writers[i % kSlots];
     ::pthread_cancel(slot);
     ::pthread_join(slot, nullptr);
-    ::pthread_create(&slot, nullptr, i % 2 ? WriteUntilCancelledAsynchronously : WriteUntilCancelled,
-                     log);
+    ::pthread_create(&slot, nullptr,
+                     i % 2 ? WriteUntilCancelledAsynchronously : WriteUntilCancelled, log);
   }
   forker.join();
   for (pthread_t& slot : writers) {
