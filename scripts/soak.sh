@@ -79,11 +79,16 @@ touch "$work/go"
 wait "$writer_pid"
 last=$(cat "$work/count")
 
-# The followers catch up (the slow ones take a while), then stop.
+# The followers catch up (the slow ones take a while) or, lapped at the
+# very end, stand still for a few seconds; then they stop.
 deadline=$((SECONDS + 60))
 final=$(printf '%010d ' "$last")
 for name in "${followers[@]}"; do
-  while [ $SECONDS -lt $deadline ] && ! tail -c 400 "$work/$name" | grep -q "^$final"; do
+  size=-1 still=0
+  while [ $SECONDS -lt $deadline ] && [ $still -lt 25 ] &&
+        ! tail -c 400 "$work/$name" | grep -q "^$final"; do
+    now=$(stat -c %s "$work/$name")
+    if [ "$now" = "$size" ]; then still=$((still + 1)); else still=0 size=$now; fi
     sleep 0.2
   done
 done

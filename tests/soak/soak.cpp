@@ -21,6 +21,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -180,7 +181,9 @@ void Follower::Lapped(const char* how) {
   const int n =
       std::snprintf(line, sizeof line, "#lap: %s in %s at %u\n", how, Path(use_).c_str(), offset_);
   WriteAll(1, line, static_cast<size_t>(n));
-  use_ = writerUse_;
+  // On at the second oldest file, which the writer will not enter again
+  // before it has left the one it is in and the next.
+  use_ = std::min(writerUse_, writerUse_ - count_ + 2);
   offset_ = 0;
   guard_.clear();
   trap_.reset();
