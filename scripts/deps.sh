@@ -12,8 +12,15 @@ zolk_require_packages() {
     echo "missing Debian packages: ${missing[*]} (run as root, or: apt-get install ${missing[*]})" >&2
     return 1
   fi
-  echo "installing Debian packages: ${missing[*]}"
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+  # One line on the screen; apt's own output goes to a log, shown only when
+  # the installation fails.
+  local log="${TMPDIR:-/tmp}/zolk-apt.log"
+  echo "installing Debian packages: ${missing[*]} (details: $log)"
+  if ! { apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"; } >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "installing ${missing[*]} failed (log: $log)" >&2
+    return 1
+  fi
 }
 
 # What building and testing the tree needs.

@@ -33,6 +33,8 @@ run_config() {
   cmake --build "$dir" -j "$jobs"
   echo "=== $name: test"
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" "${ctest_args[@]}"
+  echo "=== $name: skipped tests"
+  awk -f "$root/scripts/skipped.awk" "$dir/Testing/Temporary/LastTest.log"
 }
 
 for c in "${configs[@]}"; do

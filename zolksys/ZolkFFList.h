@@ -16,8 +16,12 @@ class ZOLKFindFileInfo_zolksys final {
 
   ZOLKFindFileInfo_zolksys(const char* path, time_t mtime);
 
-  // This node's time minus the other's.
-  time_t compareFileTime(const ZOLKFindFileInfo_zolksys& other) const { return time - other.time; }
+  // Positive when this node is newer than the other, 0 when as old,
+  // negative when older. The times are compared, never subtracted: a file
+  // system may hold times far enough apart for the difference to overflow.
+  int compareFileTime(const ZOLKFindFileInfo_zolksys& other) const {
+    return (time > other.time) - (time < other.time);
+  }
 
   static void* operator new(std::size_t size) noexcept;
   static void operator delete(void* p) noexcept;

@@ -47,8 +47,6 @@ struct tag_ZOLK2_MptTrap {
   // Size of the trace file by fstat() when the readable end was last
   // computed (0 while unknown): the bound of every byte examined or copied.
   uint32_t traceSize;
-  // 1 once the open management file has been seen holding a whole record.
-  int managementRecordSeen;
 };
 
 namespace {
@@ -72,7 +70,6 @@ const ZOLK2_MptTrap_t ms_defaultInstance = {
     0,                                    // currentOffset
     0,                                    // mapFlags
     0,                                    // traceSize
-    0,                                    // managementRecordSeen
 };
 
 // Last error of the calls made without an instance; shared by the process.
@@ -154,15 +151,14 @@ bool normaliseByteOrder(management_info_t* rec) {
   return false;
 }
 
-// A management file shorter than its record (one just created, say) would
-// fault on the first byte of the mapping beyond its end. Writers only ever
-// grow it, so once whole it need not be looked at again.
-bool managementRecordPresent(ZOLK2_MptTrap_t* trap) {
-  if (trap->managementRecordSeen) return true;
+// A management file shorter than its record (one just created, or one its
+// writer truncated to start afresh) would fault on the first byte of the
+// mapping beyond its end. Another process decides its size at any time, so
+// it is looked at before every copy; what happens between that look and the
+// copy is beyond any check.
+bool managementRecordPresent(const ZOLK2_MptTrap_t* trap) {
   struct stat st;
-  trap->managementRecordSeen =
-      ::fstat(trap->managementFd, &st) == 0 && st.st_size >= ZOLK2_MPTT_RECORD_SIZE;
-  return trap->managementRecordSeen;
+  return ::fstat(trap->managementFd, &st) == 0 && st.st_size >= ZOLK2_MPTT_RECORD_SIZE;
 }
 
 // Copies the record out of the mapping; the mapping is never interpreted in
@@ -344,7 +340,6 @@ int closeManagementFile(ZOLK2_MptTrap_t* trap) {
     if (::munmap(trap->managementMap, ZOLK2_MPTT_RECORD_SIZE) != 0) return ZOLK2_MPTT_E_UNMAP;
     trap->managementMap = nullptr;
   }
-  trap->managementRecordSeen = 0;
   if (trap->managementFd >= 0) {
     const int rc = ::close(trap->managementFd);
     trap->managementFd = -1;

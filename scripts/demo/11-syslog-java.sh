@@ -4,18 +4,13 @@
 set -euo pipefail
 prefix=$1 build=$2
 root=$(cd "$(dirname "$0")/../.." && pwd)
+source "$root/scripts/demo/lib.sh"
+export ZOLK_DEMO_BUILD=$build
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 jar="$prefix/share/java/zolklib2.jar"
 javahome=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}
 
 "$javahome/bin/javac" -d "$tmp" -cp "$jar" "$root/examples/SysLogExample.java"
-run=("$javahome/bin/java" -cp "$jar:$tmp" -Djava.library.path="$prefix/lib" SysLogExample)
 echo "examples/SysLogExample.java, run against $jar and $prefix/lib/libzolk2sys_r.so:"
-capture="$build/support/devlog/zolk-devlog-capture"
-if [ -x "$capture" ] && "$capture" true 2>/dev/null; then
-  "$capture" "${run[@]}"
-else
-  echo "  (no private /dev/log here: the messages go to this machine's system log)"
-  "${run[@]}"
-fi
+zolk_demo_syslog "$javahome/bin/java" -cp "$jar:$tmp" -Djava.library.path="$prefix/lib" SysLogExample

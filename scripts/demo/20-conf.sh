@@ -34,10 +34,14 @@ if [ "$(id -u)" -eq 0 ] && unshare --mount true 2>/dev/null; then
     cat "$work/run.log"
   ' demo "$work" "$conf"
 else
-  echo "(no private mount namespace here: reading only, the configuration file is not changed)"
-  "$prefix/bin/zolk2conf" -h | head -3
+  echo "(no private mount namespace here (needs root and unshare), so $conf"
+  echo " is not changed: the options zolk2conf takes, and the values the file holds now)"
+  echo "\$ zolk2conf -h"
+  "$prefix/bin/zolk2conf" -h | awk '/^-/ {opt = $0; getline; sub(/^ +/, ""); printf "  %-26s %s\n", opt, $0}'
   if [ -f "$conf" ]; then
-    echo "\$ zolk2getconf -b -s"
-    "$prefix/bin/zolk2getconf" -b -s || echo "exit status $?"
+    echo "\$ zolk2getconf -fbnswim"
+    "$prefix/bin/zolk2getconf" -fbnswim || echo "exit status $?"
+  else
+    echo "($conf does not exist: install into /opt/quorvex/ZOLKLib2 to create it)"
   fi
 fi

@@ -33,17 +33,27 @@
  * calls do not clear it. Reaching the readable end is not an error.
  *
  * The reader never touches a byte beyond the trace file's size as it was
- * when ZOLK2_MpttGetCurrentOffset() last ran, and refuses a management file
- * shorter than its record, so that a writer which does not pre-extend its
- * files cannot make it fault. A writer that truncates a file while a reader
- * is between two calls is beyond this guard: the next read may touch pages
- * that no longer exist and the process receives SIGBUS. Writers must only
- * ever grow trace files while readers may be at work.
+ * when ZOLK2_MpttGetCurrentOffset() last ran, so that a writer which does not
+ * pre-extend its files cannot make it fault. Every ZOLK2_MpttGetCurrentOffset()
+ * also looks at the management file's size before it copies the record: a
+ * file shorter than the record (just created, or truncated by a writer that
+ * starts afresh) fails with ZOLK2_MPTT_E_RECORD, as it does right after
+ * opening, and is read again once it holds a whole record. Both looks come
+ * before the bytes are read, not with them: a writer that truncates a file
+ * between the look and the copy, or a trace file while a reader is between
+ * two calls, is beyond this guard, and the reader's process receives SIGBUS.
+ * Writers must only ever grow their files while readers may be at work.
  *
  * An instance must not be used by two threads at the same time; different
- * instances are independent. Between processes the reader coordinates with
- * the writer only through a lockf() lock on the management file, which is
- * why that file is opened read-write.
+ * instances are independent, with one exception. Between processes the
+ * reader coordinates with the writer only through a lockf() lock on the
+ * management file, which is why that file is opened read-write. That lock
+ * belongs to the process, not to the instance: two instances of one set in
+ * one process do not exclude each other, and closing either one's
+ * management file (ZOLK2_MpttCloseManagementFile, ZOLK2_MpttDeleteInstance)
+ * drops the lock the other may be holding. Instances of one set must not
+ * call ZOLK2_MpttGetCurrentOffset() from several threads at once, nor be
+ * closed while another of them is in that call.
  */
 #ifndef ZOLK2TRAP_H
 #define ZOLK2TRAP_H

@@ -87,6 +87,9 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
     ::dup2(err[1], 2);
     if (!options.workDir.empty() && ::chdir(options.workDir.c_str()) != 0) _exit(126);
     for (const auto& [k, v] : options.setEnv) ::setenv(k.c_str(), v.c_str(), 1);
+    if (options.prepareChild) {
+      if (const int status = options.prepareChild(); status != 0) _exit(status);
+    }
     ::execvp(args[0], args.data());
     _exit(127);
   }

@@ -26,6 +26,7 @@ struct ProcessOptions {
   std::map<std::string, std::string> setEnv;  // added to (or replacing in) the environment
   std::string workDir;                        // empty: the test's own
   int timeoutSeconds = 60;                    // killed with SIGKILL after this
+  std::function<int()> prepareChild;          // run in the child before exec; not 0: its exit status
 };
 
 // Runs argv[0] (searched in PATH when it has no '/') with the arguments.

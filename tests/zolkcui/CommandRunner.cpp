@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -61,6 +62,11 @@ zolktest::ProcessResult RunIsolated(const std::string &workDir, const char *prog
       const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) _exit(203);
       if (::chdir(workDir.c_str()) != 0) _exit(204);
+      const Credentials &as = how.runAs;
+      if (as.uid != 0 && (::setgroups(as.groups.size(), as.groups.data()) != 0 ||
+                          ::setresgid(as.gid, as.gid, as.gid) != 0 ||
+                          ::setresuid(as.uid, as.uid, as.uid) != 0))
+        _exit(207);
       struct rlimit limit = {how.fileSizeLimit, how.fileSizeLimit};
       if (how.fileSizeLimit != RLIM_INFINITY) {
         ::signal(SIGXFSZ, SIG_IGN);

@@ -44,12 +44,20 @@ class ConfDir final {
   zolktest::TempDir dir_;
 };
 
+// Who a command runs as: uid 0 keeps the test's own credentials.
+struct Credentials {
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::vector<gid_t> groups;  // supplementary groups
+};
+
 // How RunIsolated runs a command.
 struct Isolation {
   bool privateMounts = false;                   // a private mount namespace first
   std::function<int()> setup;                   // in the child before the command; non-zero aborts
   std::function<void()> collect;                // in the child after the command
   rlim_t fileSizeLimit = RLIM_INFINITY;         // RLIMIT_FSIZE, SIGXFSZ ignored
+  Credentials runAs;                            // taken by the command alone (needs root)
 };
 
 // Runs program with args in workDir from a forked child prepared as told;

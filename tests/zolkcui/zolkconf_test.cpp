@@ -1,9 +1,11 @@
 // zolk2conf as an administrator runs it: exit status, both streams, the
 // file's bytes and mode, and the execution log.
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -89,6 +91,12 @@ TEST(Zolk2Conf, SetsKeysAndRefusesBadInput) {
        "Must be specified with full path. (-f log/x)\n", kUnchanged},
       {"wildcard in -f", Conf(), {"-f", " /tmp/zo* "}, 1,
        "Must be specified with full path. (-f /tmp/zo*)\n", kUnchanged},
+      {"line break in -f injects no line", Conf(), {"-f", "/tmp/t\nLogSize = 1\nMapSize = 9"}, 1,
+       "Must be specified with full path. (-f /tmp/t\nLogSize = 1\nMapSize = 9)\n", kUnchanged},
+      {"tab left after trimming -f", Conf(), {"-f", " /tmp/t\t "}, 1,
+       "Must be specified with full path. (-f /tmp/t\t)\n", kUnchanged},
+      {"CR or DEL in -f", Conf(), {"-f", "/tmp/\r\x7f"}, 1,
+       "Must be specified with full path. (-f /tmp/\r\x7f)\n", kUnchanged},
       {"missing -f directory", Conf(), {"-f", "/nonexistent-zolk/x"}, 10,
        "Existing directory is necessary. (-f /nonexistent-zolk/x)\n", kUnchanged},
       {"unknown letter", Conf(), {"-x"}, 1, "Wrong argument. '-x'\n", kUnchanged},
@@ -195,6 +203,88 @@ TEST(Zolk2Conf, SymbolicLinkKeepsPointingAtTheRewrittenFile) {
             "WatchDog = 10\nIntervalSec = 60\nMaxMsgNum = 0\n");
 }
 
+const uid_t kUser = 4321;
+const gid_t kGroup = 8765;
+
+// Files and directories that the caller does not fully own, or that have
+// more than one name: the rewrite succeeds and every name shows it.
+struct IdentityCase {
+  const char *name;
+  bool mounts;                                  // needs a private mount namespace
+  zolkcuitest::Credentials as;                  // uid 0: the test's own
+  std::function<int(const ConfDir &)> prepare;  // as the test, before the command
+  const char *otherName;                        // another name of the file
+};
+
+int Own(const std::string &path, uid_t uid, gid_t gid, mode_t mode) {
+  return ::chown(path.c_str(), uid, gid) != 0 || ::chmod(path.c_str(), mode) != 0;
+}
+
+TEST(Zolk2Conf, RewriteKeepsTheFilesIdentity) {
+  const zolkcuitest::Credentials user{kUser, kUser, {kUser}};
+  const IdentityCase cases[] = {
+      {"caller's file in a directory of mode 0333", false, user,
+       [](const ConfDir &d) {
+         return Own(d / "etc", kUser, kUser, 0333) | Own(d.conf(), kUser, kUser, 0644);
+       },
+       zolkcuitest::kConfRelative},
+      {"caller may write the file, not the directory", false, user,
+       [](const ConfDir &d) { return Own(d.conf(), kUser, kUser, 0644); },
+       zolkcuitest::kConfRelative},
+      {"group member cannot give a new file the owner", false, {kUser, kUser, {kUser, kGroup}},
+       [](const ConfDir &d) {
+         return Own(d / "etc", 0, kGroup, 0775) | Own(d.conf(), 0, kGroup, 0664);
+       },
+       zolkcuitest::kConfRelative},
+      {"bind-mounted file", true, {},
+       [](const ConfDir &d) {
+         zolktest::WriteFile(d / "source.cnf", kDefaultConf);
+         return ::mount((d / "source.cnf").c_str(), d.conf().c_str(), nullptr, MS_BIND, nullptr);
+       },
+       "source.cnf"},
+      {"file with another hard link", false, {},
+       [](const ConfDir &d) { return ::link(d.conf().c_str(), (d / "other.cnf").c_str()); },
+       "other.cnf"},
+  };
+  std::string skipped;
+  for (const IdentityCase &c : cases) {
+    const bool asOther = c.as.uid != 0;
+    const std::string why = asOther && !zolktest::IsRoot() ? "needs root to run as another user"
+                            : c.mounts ? zolktest::PrivateMountUnavailable() : "";
+    if (!why.empty()) {
+      skipped += std::string("; ") + c.name + ": " + why;
+      continue;
+    }
+    ConfDir dir;
+    zolkcuitest::Isolation how;
+    how.privateMounts = c.mounts;
+    how.runAs = c.as;
+    how.setup = [&] {
+      dir.Write(kDefaultConf);
+      zolktest::WriteFile(dir / "run.log", "");
+      if (c.as.uid != 0 && (::chmod(dir.path().c_str(), 0755) != 0 ||
+                            Own(dir / "run.log", c.as.uid, c.as.gid, 0644) != 0))
+        return 1;
+      return c.prepare(dir);
+    };
+    how.collect = [&] {
+      zolktest::WriteFile(dir / "after.cnf", dir.Read());
+      zolktest::WriteFile(dir / "after.other", zolktest::ReadFile(dir / c.otherName));
+    };
+    const zolktest::ProcessResult r = zolkcuitest::RunIsolated(
+        dir.path(), ZOLK_TEST_CONF, {"-n", "7", "-l", "run.log"}, how);
+    EXPECT_EQ(r.exitCode, 0) << c.name;
+    EXPECT_EQ(r.err, "") << c.name;
+    const std::string log = zolktest::ReadFile(dir / "run.log");
+    EXPECT_NE(log.find("\nLogFNum : SUCCESS\nCOMMAND RETURN CODE : 0\n"), std::string::npos)
+        << c.name << "\n" << log;
+    EXPECT_EQ(zolktest::ReadFile(dir / "after.cnf"), Conf("", "262144", "7")) << c.name;
+    EXPECT_EQ(zolktest::ReadFile(dir / "after.other"), Conf("", "262144", "7")) << c.name;
+    EXPECT_TRUE(dir.Strays().empty()) << c.name;
+  }
+  if (!skipped.empty()) GTEST_SKIP() << "the other cases ran; not run" << skipped;
+}
+
 // A file system that cannot take the new content: the command says so and
 // the administrator's file stays exactly as it was.
 void ExpectFailedRewriteLeavesFile(const zolkcuitest::Isolation &how, ConfDir &dir,
@@ -223,27 +313,48 @@ TEST(Zolk2Conf, FileSizeLimitDuringRewrite) {
   EXPECT_TRUE(dir.Strays().empty());
 }
 
+// With no room for a copy beside the file, the rename cannot be used; with
+// a second name, the in-place rewrite runs out of room half-way and has to
+// put the original back.
 TEST(Zolk2Conf, FullFileSystemDuringRewrite) {
   if (!zolktest::PrivateMountUnavailable().empty())
     GTEST_SKIP() << zolktest::PrivateMountUnavailable();
-  ConfDir dir;
-  const std::string original = BigConf();
-  zolkcuitest::Isolation how;
-  how.privateMounts = true;
-  how.setup = [&] {
-    // Two pages: the original fills them, so no copy of it fits beside.
-    if (zolktest::MountTmpfs(dir / "etc", 8192) != 0) return 1;
-    dir.Write(original);
-    return 0;
+  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  const struct {
+    const char *name;
+    std::string original;  // fills the two pages of the file system with the filler
+    size_t filler;
+    const char *other;     // another name of the file
+  } cases[] = {
+      {"by rename", std::string(page + 1000, '#') + "\n" + kDefaultConf, 0, "D002zolk2.cnf"},
+      {"in place", std::string(page - sizeof kDefaultConf, '#') + "\n" + kDefaultConf, page,
+       "link"},
   };
-  how.collect = [&] {
-    std::string strays;
-    for (const std::string &s : dir.Strays()) strays += s + "\n";
-    zolktest::WriteFile(dir / "after.cnf", dir.Read());
-    zolktest::WriteFile(dir / "strays", strays);
-  };
-  ExpectFailedRewriteLeavesFile(how, dir, original);
-  EXPECT_EQ(zolktest::ReadFile(dir / "strays"), "");
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    ConfDir dir;
+    const std::string other = dir / (std::string("etc/") + c.other);
+    zolkcuitest::Isolation how;
+    how.privateMounts = true;
+    how.setup = [&] {
+      if (zolktest::MountTmpfs(dir / "etc", 2 * page) != 0) return 1;
+      dir.Write(c.original);
+      if (c.filler != 0) zolktest::WriteFile(dir / "etc/filler", std::string(c.filler, 'f'));
+      return other == dir.conf() ? 0 : ::link(dir.conf().c_str(), other.c_str());
+    };
+    how.collect = [&] {
+      std::vector<std::string> names = dir.Strays();
+      std::sort(names.begin(), names.end());
+      std::string strays;
+      for (const std::string &s : names) strays += s + "\n";
+      zolktest::WriteFile(dir / "after.cnf", dir.Read());
+      zolktest::WriteFile(dir / "after.other", zolktest::ReadFile(other));
+      zolktest::WriteFile(dir / "strays", strays);
+    };
+    ExpectFailedRewriteLeavesFile(how, dir, c.original);
+    EXPECT_EQ(zolktest::ReadFile(dir / "after.other"), c.original);
+    EXPECT_EQ(zolktest::ReadFile(dir / "strays"), c.filler != 0 ? "filler\nlink\n" : "");
+  }
 }
 
 }  // namespace

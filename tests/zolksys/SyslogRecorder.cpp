@@ -17,24 +17,33 @@ struct Connection {
   int mask = 0xFF;
 };
 
+// The write hook and its context: plain data, so that taking a copy leaves
+// nothing to destroy on the caller's stack.
+struct Hook {
+  SyslogRecorder::WriteHook fn = nullptr;
+  void* context = nullptr;
+};
+
 std::mutex ms_lock;
 Connection ms_connection;
 std::vector<SyslogCall> ms_calls;
-std::function<void()> ms_writeHook;
+Hook ms_writeHook;
 
 void record(SyslogCall call) {
   std::lock_guard<std::mutex> guard(ms_lock);
   ms_calls.push_back(std::move(call));
 }
 
-void recordWrite(int priority, const char* format, va_list args) {
+// Records the call and returns the hook to run; the caller runs it after
+// this function's objects are gone.
+Hook recordWrite(int priority, const char* format, va_list args) {
   char text[8192];
   std::vsnprintf(text, sizeof text, format, args);
   SyslogCall call(SyslogCall::kWrite);
   call.priority = priority;
   call.message = text;
   call.thread = static_cast<unsigned long>(::gettid());
-  std::function<void()> hook;
+  Hook hook;
   {
     std::lock_guard<std::mutex> guard(ms_lock);
     // Read the identity through the kept pointer, as the C library does
@@ -47,7 +56,11 @@ void recordWrite(int priority, const char* format, va_list args) {
     ms_calls.push_back(call);
     hook = ms_writeHook;
   }
-  if (hook) hook();
+  return hook;
+}
+
+void runHook(const Hook& hook) {
+  if (hook.fn != nullptr) hook.fn(hook.context);
 }
 
 }  // namespace
@@ -69,9 +82,9 @@ std::vector<SyslogCall> SyslogRecorder::Calls(SyslogCall::Kind kind) {
   return out;
 }
 
-void SyslogRecorder::SetWriteHook(std::function<void()> hook) {
+void SyslogRecorder::SetWriteHook(WriteHook hook, void* context) {
   std::lock_guard<std::mutex> guard(ms_lock);
-  ms_writeHook = std::move(hook);
+  ms_writeHook = {hook, context};
 }
 
 }  // namespace zolktest
@@ -119,14 +132,15 @@ __attribute__((visibility("default"))) void closelog(void) {
 }
 
 __attribute__((visibility("default"))) void vsyslog(int priority, const char* format, va_list args) {
-  zolktest::recordWrite(priority, format, args);
+  zolktest::runHook(zolktest::recordWrite(priority, format, args));
 }
 
 __attribute__((visibility("default"))) void syslog(int priority, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  zolktest::recordWrite(priority, format, args);
+  const zolktest::Hook hook = zolktest::recordWrite(priority, format, args);
   va_end(args);
+  zolktest::runHook(hook);
 }
 
 // The fortified entry point a caller built with _FORTIFY_SOURCE uses.
@@ -134,8 +148,9 @@ __attribute__((visibility("default"))) void __syslog_chk(int priority, int, cons
                                                          ...) {
   va_list args;
   va_start(args, format);
-  zolktest::recordWrite(priority, format, args);
+  const zolktest::Hook hook = zolktest::recordWrite(priority, format, args);
   va_end(args);
+  zolktest::runHook(hook);
 }
 
 }  // extern "C"

@@ -8,7 +8,6 @@
 #ifndef ZOLK_TESTS_ZOLKSYS_SYSLOGRECORDER_H
 #define ZOLK_TESTS_ZOLKSYS_SYSLOGRECORDER_H
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,9 +40,12 @@ class SyslogRecorder final {
   static std::vector<SyslogCall> Calls(SyslogCall::Kind kind);
   static std::vector<SyslogCall> Writes() { return Calls(SyslogCall::kWrite); }
 
-  // A function run inside every syslog() call after it is recorded, outside
-  // the recorder's own lock (it may block). Empty: none.
-  static void SetWriteHook(std::function<void()> hook);
+  // A function run inside every syslog() call once the call has been
+  // recorded and every object of the recording is gone, outside the
+  // recorder's lock: a thread may block in it, and be cancelled there, with
+  // nothing of the recorder left to destroy. Null: none.
+  using WriteHook = void (*)(void* context);
+  static void SetWriteHook(WriteHook hook, void* context = nullptr);
 };
 
 }  // namespace zolktest

@@ -6,6 +6,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +23,7 @@
 #include <gtest/gtest.h>
 #include <zolk2sys.h>
 
+#include "common/Privileges.h"
 #include "common/Process.h"
 #include "common/TempDir.h"
 
@@ -128,6 +130,33 @@ TEST_F(CleanupTest, ByNumberOrderOverManyFiles) {
     if (i % 200 < 100) expected.insert("f" + std::to_string(i) + ".log");
   expected.insert(lastOf101st);
   EXPECT_EQ(Left(), expected);
+}
+
+TEST_F(CleanupTest, ByNumberOrderAtTheEndsOfTheTimeRange) {
+  // A tmpfs keeps any 64-bit time; two files at its far ends must still be
+  // ordered by which is newer, whichever the directory yields first.
+  constexpr long kTmpfsMagic = 0x01021994;
+  struct statfs fs;
+  const bool onTmpfs = ::statfs(dir.path().c_str(), &fs) == 0 && fs.f_type == kTmpfsMagic;
+  if (!onTmpfs && !PrivateMountUnavailable().empty()) GTEST_SKIP() << PrivateMountUnavailable();
+  const time_t newest = std::numeric_limits<time_t>::max() - 1, oldest = -2;
+  for (const char* kept : {"a.log", "b.log"}) {
+    ProcessResult r = RunInChild([&] {
+      if (!onTmpfs && (EnterPrivateMountNamespace() != 0 || MountTmpfs(dir.path(), 1 << 20) != 0))
+        return 10;
+      for (const char* name : {"a.log", "b.log"}) {
+        const time_t t = std::strcmp(name, kept) == 0 ? newest : oldest;
+        const struct timespec times[2] = {{t, 0}, {t, 0}};
+        const int fd = ::open((dir / name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) return 11;
+        ::close(fd);
+        if (::utimensat(AT_FDCWD, (dir / name).c_str(), times, 0) != 0) return 11;
+      }
+      if (ZOLK2_FileCleanupByNum(Pattern("*.log").c_str(), 1) != 0) return 12;
+      return Left() == std::set<std::string>{kept} ? 0 : 13;
+    });
+    EXPECT_EQ(r.exitCode, 0) << kept << " newest; 13: the newest file was deleted";
+  }
 }
 
 TEST_F(CleanupTest, ByTimeDeletesWhatIsOldEnough) {

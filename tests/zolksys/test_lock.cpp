@@ -42,25 +42,17 @@ bool WriteFinishesWithin(ZOLK2_SYSLOG* inst, std::chrono::seconds limit) {
 
 // A write hook that tells the test it is inside syslog() and then waits
 // until released: in a cancellation point (read() on a pipe), or spinning,
-// where a cancellation request stays pending.
+// where a cancellation request stays pending. Only the first write waits.
+// The hook runs once the call is recorded and owns nothing itself, so a
+// thread cancelled in its read() has no object of the test to destroy on
+// the way out; only the library's own clean-up runs.
 class BlockingWrite final {
  public:
   enum Wait { kInCancellationPoint, kSpinning };
-  explicit BlockingWrite(Wait wait) {
+  explicit BlockingWrite(Wait wait) : wait_(wait) {
     ::sem_init(&entered_, 0, 0);
     EXPECT_EQ(::pipe(gate_), 0);
-    SyslogRecorder::SetWriteHook([this, wait] {
-      SyslogRecorder::SetWriteHook(nullptr);  // only the first write blocks
-      ::sem_post(&entered_);
-      if (wait == kSpinning) {
-        while (!released_.load()) {
-        }
-        return;
-      }
-      char c;
-      while (::read(gate_[0], &c, 1) < 0) {
-      }
-    });
+    SyslogRecorder::SetWriteHook(&BlockingWrite::Block, this);
   }
   ~BlockingWrite() {
     SyslogRecorder::SetWriteHook(nullptr);
@@ -78,11 +70,29 @@ class BlockingWrite final {
   }
 
  private:
+  static void Block(void* context) {
+    BlockingWrite* const self = static_cast<BlockingWrite*>(context);
+    SyslogRecorder::SetWriteHook(nullptr);
+    ::sem_post(&self->entered_);
+    if (self->wait_ == kSpinning) {
+      while (!self->released_.load()) {
+      }
+      return;
+    }
+    while (::read(self->gate_[0], &self->byte_, 1) < 0) {
+    }
+  }
+
+  const Wait wait_;
   sem_t entered_;
   int gate_[2];
+  char byte_ = 0;
   std::atomic<bool> released_{false};
 };
 
+// The writer asks for asynchronous cancellation and is cancelled while it
+// waits inside syslog(), under the library's lock: the request is acted on
+// in the hook's read(), after the write has been recorded.
 TEST_F(SysLogTest, CancelledInsideAWriteLeavesTheLockFree) {
   Instance log;
   BlockingWrite block(BlockingWrite::kInCancellationPoint);

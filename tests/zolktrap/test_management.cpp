@@ -236,7 +236,8 @@ TEST(ManagementRecord, ValidationAndByteOrder) {
 }
 
 // A management file shorter than the record (one just created by a writer,
-// say) is refused where the record is read; it must never fault.
+// or one it truncated on a restart after the reader had read it) is refused
+// where the record is read; it must never fault.
 TEST(ManagementRecord, FileShorterThanTheRecordIsRefused) {
   for (size_t length : {0, 1, 40, 63}) {
     SCOPED_TRACE("management file of " + std::to_string(length) + " bytes");
@@ -255,6 +256,15 @@ TEST(ManagementRecord, FileShorterThanTheRecordIsRefused) {
     // Once the writer has written the record, the same instance goes on.
     set.WriteRecord(MakeRecord(4096, 2, 1, 10));
     EXPECT_EQ(ZOLK2_MpttGetCurrentOffset(trap.get()), 10);
+
+    // The writer starts afresh: shortened under the open instance, then
+    // whole again with a new position.
+    ASSERT_EQ(::truncate(set.ManagementPath().c_str(), static_cast<off_t>(length)), 0);
+    ZOLK2_MpttClearError(trap.get());
+    EXPECT_EQ(ZOLK2_MpttGetCurrentOffset(trap.get()), -1);
+    EXPECT_EQ(ZOLK2_MpttGetLastError(trap.get()), ZOLK2_MPTT_E_RECORD);
+    set.WriteRecord(MakeRecord(4096, 2, 1, 20));
+    EXPECT_EQ(ZOLK2_MpttGetCurrentOffset(trap.get()), 20);
   }
 }
 

@@ -205,13 +205,118 @@ std::string directoryOf(const std::string &path) {
   return path.substr(0, slash);
 }
 
-// Writes the new content into a fresh temporary file beside the target,
-// makes it durable and renames it over the target. Any failure leaves the
-// target as it was. writtenFromOption lists, in writing order, the keys
-// whose lines came from the command line.
-bool rewriteFile(const char *const given[ZOLK_KEY_COUNT], int writtenFromOption[],
-                 int *writtenCount) {
-  // Replace the file a symbolic link points to, not the link.
+// Builds the new content of the file from the line list, which it consumes,
+// and from the given and current values; original receives the bytes as they
+// were loaded. fromOption lists, in writing order, the keys whose lines came
+// from the command line.
+void buildContent(const char *const given[ZOLK_KEY_COUNT], std::string *content,
+                  std::string *original, int fromOption[], int *fromOptionCount) {
+  bool written[ZOLK_KEY_COUNT] = {};
+  auto putKey = [&](int key) {
+    written[key] = true;
+    if (given[key] != nullptr) fromOption[(*fromOptionCount)++] = key;
+    *content += canonicalLine(key, given);
+  };
+
+  // A node leaves the list only once it is handled; should memory run out,
+  // freeBuff() frees what is left.
+  while (Root.next != nullptr) {
+    ConfLine *node = Root.next;
+    original->append(node->text, node->length);
+    const int key = confKeyIndex(getToken(node->text));
+    if (key < 0) {
+      content->append(node->text, node->length);
+    } else if (!written[key]) {
+      putKey(key);
+    }
+    Root.next = node->next;
+    std::free(node->text);
+    std::free(node);
+  }
+  for (int key = 0; key < ZOLK_KEY_COUNT; ++key) {
+    if (written[key]) continue;
+    // A last line without its newline must not swallow the appended key.
+    if (!content->empty() && content->back() != '\n') *content += '\n';
+    putKey(key);
+  }
+}
+
+// Writes all of data from the start of the file, resuming after short
+// writes and interruptions.
+bool writeAll(int fd, const std::string &data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n =
+        ::pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+enum class Replacement { kDone, kNotPossible, kFailed };
+
+// Replaces the file by a new one beside it, synced and then renamed over it,
+// so that neither a crash nor a full disk can leave half a file. That is
+// only done where the new file is the same file to everyone who uses it:
+// kNotPossible, with the file untouched, when it has other hard links (they
+// would keep the old content), when the new file cannot be given the owner,
+// the group or the mode, when the directory takes no new file, or when the
+// rename is refused (a bind-mounted file, for one). kFailed, with
+// the file untouched, when the new content cannot be written.
+Replacement replaceByRename(const std::string &target, const struct stat &st,
+                            const std::string &content) {
+  if (!S_ISREG(st.st_mode) || st.st_nlink != 1) return Replacement::kNotPossible;
+  const std::string dir = directoryOf(target);  // nothing may throw once renamed
+  std::string tmpl = target + ".XXXXXX";
+  const int tmpFd = ::mkostemp(&tmpl[0], O_CLOEXEC);
+  if (tmpFd < 0) return Replacement::kNotPossible;
+  Fd fd(tmpFd);
+  TempFile temp(std::move(tmpl));  // a move: nothing can throw with the file made
+  if (::fchown(fd.get(), st.st_uid, st.st_gid) != 0 || ::fchmod(fd.get(), 0644) != 0) {
+    return Replacement::kNotPossible;
+  }
+  if (!writeAll(fd.get(), content) || ::fsync(fd.get()) != 0) return Replacement::kFailed;
+  if (::close(fd.release()) != 0) return Replacement::kFailed;
+  if (!temp.commit(target.c_str())) return Replacement::kNotPossible;
+
+  // The new content is in place: the rewrite has succeeded. Syncing the
+  // directory only hastens the rename to the disk; a directory the caller
+  // may not read, or a file system that cannot sync one, changes nothing
+  // of that.
+  Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dirFd.get() >= 0) ::fsync(dirFd.get());
+  return Replacement::kDone;
+}
+
+// Rewrites the file through itself, which keeps every name, the owner, the
+// group and a mount on it: the new content from the start, cut to its
+// length, synced. Should any step fail, the loaded bytes are written back
+// and the file cut to their length, so that it ends as it was as far as the
+// disk allows.
+bool rewriteInPlace(const std::string &target, const std::string &content,
+                    const std::string &original) {
+  Fd fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (fd.get() < 0) return false;
+  if (writeAll(fd.get(), content) &&
+      ::ftruncate(fd.get(), static_cast<off_t>(content.size())) == 0 && ::fsync(fd.get()) == 0) {
+    // Only the owner may change the mode; a group member who may write the
+    // file leaves it as it was, which is no failure of the rewrite.
+    ::fchmod(fd.get(), 0644);
+    return true;
+  }
+  if (writeAll(fd.get(), original) &&
+      ::ftruncate(fd.get(), static_cast<off_t>(original.size())) == 0) {
+    ::fsync(fd.get());
+  }
+  return false;
+}
+
+// Puts the new content into the configuration file: replaced by rename
+// where that keeps the file's identity, else rewritten in place.
+bool rewriteFile(const std::string &content, const std::string &original) {
+  // The file a symbolic link points to is rewritten, not the link.
   char *resolved = ::realpath(cs_ConfFile, nullptr);
   if (resolved == nullptr) return false;
   const std::string target(resolved);
@@ -219,65 +324,15 @@ bool rewriteFile(const char *const given[ZOLK_KEY_COUNT], int writtenFromOption[
   struct stat st;
   if (::stat(target.c_str(), &st) != 0) return false;
 
-  const std::string dir = directoryOf(target);
-  std::string tmpl = target + ".XXXXXX";
-  const int tmpFd = ::mkostemp(&tmpl[0], O_CLOEXEC);
-  if (tmpFd < 0) return false;
-  Fd fd(tmpFd);
-  TempFile temp(tmpl);
-  if (::fchmod(fd.get(), 0644) != 0) return false;
-  if (::fchown(fd.get(), st.st_uid, st.st_gid) != 0) return false;
-  File out(::fdopen(fd.get(), "w"));
-  if (out.get() == nullptr) return false;
-  fd.release();
-
-  bool written[ZOLK_KEY_COUNT] = {};
-  bool endsLine = true;
-  auto put = [&](const char *data, size_t length) {
-    if (length == 0) return true;
-    endsLine = data[length - 1] == '\n';
-    return ::fwrite(data, 1, length, out.get()) == length;
-  };
-  auto putKey = [&](int key) {
-    written[key] = true;
-    if (given[key] != nullptr) writtenFromOption[(*writtenCount)++] = key;
-    const std::string line = canonicalLine(key, given);
-    return put(line.data(), line.size());
-  };
-
-  // Each node leaves the list once it is handled; whatever a failure leaves
-  // on the list is freed by freeBuff().
-  while (Root.next != nullptr) {
-    ConfLine *node = Root.next;
-    const int key = confKeyIndex(getToken(node->text));
-    bool ok = true;
-    if (key < 0) {
-      ok = put(node->text, node->length);
-    } else if (!written[key]) {
-      ok = putKey(key);
-    }
-    Root.next = node->next;
-    std::free(node->text);
-    std::free(node);
-    if (!ok) return false;
+  switch (replaceByRename(target, st, content)) {
+    case Replacement::kDone:
+      return true;
+    case Replacement::kFailed:
+      return false;
+    case Replacement::kNotPossible:
+      break;
   }
-  for (int key = 0; key < ZOLK_KEY_COUNT; ++key) {
-    if (written[key]) continue;
-    // A last line without its newline must not swallow the appended key.
-    if (!endsLine && !put("\n", 1)) return false;
-    if (!putKey(key)) return false;
-  }
-
-  if (::fflush(out.get()) != 0 || ::fsync(::fileno(out.get())) != 0) return false;
-  if (!out.close()) return false;
-  if (!temp.commit(target.c_str())) return false;
-
-  // From here the new content is in place. Should it not be made durable,
-  // the run still fails: the administrator learns that a crash could lose it.
-  Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dirFd.get() < 0) return false;
-  // Some file systems cannot sync a directory; that is no failure of ours.
-  return ::fsync(dirFd.get()) == 0 || errno == EINVAL || errno == ENOTSUP;
+  return rewriteInPlace(target, content, original);
 }
 
 int saveConf(int logging, const char *logFile, const char *logSize, const char *fileNum,
@@ -299,10 +354,12 @@ int saveConf(int logging, const char *logFile, const char *logSize, const char *
   int count = 0;
   bool rewritten;
   try {
-    rewritten = rewriteFile(given, fromOption, &count);
+    std::string content, original;
+    buildContent(given, &content, &original, fromOption, &count);
+    rewritten = rewriteFile(content, original);
   } catch (...) {
-    // Only std::string throws there, for want of memory; the temporary file
-    // is gone with the unwinding and the configuration file is untouched.
+    // Only std::string throws there, for want of memory, and only before the
+    // file is touched; a temporary file is gone with the unwinding.
     rewritten = false;
   }
   if (!rewritten) {

@@ -77,12 +77,23 @@ void storeValue(char *buffer, const char *value) {
   std::snprintf(buffer, kValueSize, "%s", value);
 }
 
+// A line break in the value would start a line of its own in the file, and
+// other control characters cannot be stored as part of one value either.
+bool hasControlCharacter(const char *text) {
+  for (; *text != '\0'; ++text) {
+    const unsigned char c = static_cast<unsigned char>(*text);
+    if (c < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
 // Checks -f; composes the message of the first failing test.
 bool acceptLogFile(Run &run) {
   char *path = run.values[ZOLK_KEY_LOGFILE];
   std::memset(path, 0, kValueSize);
   deleteSpace(path, optarg, kValueSize);
-  if (checkPath(path) != 0 || getParentPath(path, run.parentPath, kValueSize) != 0) {
+  if (checkPath(path) != 0 || hasControlCharacter(path) ||
+      getParentPath(path, run.parentPath, kValueSize) != 0) {
     std::snprintf(run.errorMessage, sizeof run.errorMessage,
                   "Must be specified with full path. (-%c %s)", 'f', path);
     run.errorCode = 1;
