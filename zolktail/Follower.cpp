@@ -254,8 +254,10 @@ Step Follower::step() {
   if (end < 0) {
     const int code = ZOLK2_MpttGetLastError(trap_.get());
     ZOLK2_MpttClearError(trap_.get());
-    if (code == ZOLK2_MPTT_E_LOCK) return Step::Idle;
-    const bool ofRecord = code == ZOLK2_MPTT_E_RECORD || code == ZOLK2_MPTT_E_STATE;
+    // A record the reader refuses may be one a writer is just rewriting;
+    // the next look of our own tells whether it is really invalid.
+    if (code == ZOLK2_MPTT_E_LOCK || code == ZOLK2_MPTT_E_RECORD) return Step::Idle;
+    const bool ofRecord = code == ZOLK2_MPTT_E_STATE;
     complain(ofRecord ? name_.managementPath : pathOf(use_), readerReason(code));
     return Step::Failed;
   }
@@ -483,7 +485,7 @@ bool Follower::startAtLastLines() {
   }
   while (ZOLK2_MpttGetCurrentOffset(trap_.get()) < 0) {
     const int code = ZOLK2_MpttGetLastError(trap_.get());
-    if (code != ZOLK2_MPTT_E_LOCK) {
+    if (code != ZOLK2_MPTT_E_LOCK && code != ZOLK2_MPTT_E_RECORD) {
       complain(pathOf(use_), readerReason(code));
       return false;
     }
