@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# Shows: Java writing traces through the bridge libzolk2sj while zolk2tail follows the set
 # Demonstration of the Java trace bridge and the trace follower: a Java
 # program writes 700 messages through ZolkJniTrace, the bridge and the
 # stand-in core into a set of four 8 KiB trace files, while zolk2tail
