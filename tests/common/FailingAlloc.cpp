@@ -5,20 +5,29 @@
 #include <cerrno>
 #include <cstddef>
 
+#if defined(__SANITIZE_THREAD__)
+#define ZOLK_TEST_NO_INTERPOSITION 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ZOLK_TEST_NO_INTERPOSITION 1
+#endif
+#endif
+
 namespace zolktest {
 namespace {
 
+// Plain thread-local integers: reading them allocates nothing.
+thread_local long ms_failAt = 0;  // 0: not armed
+thread_local long ms_calls = 0;
+thread_local bool ms_failed = false;
+
+#ifndef ZOLK_TEST_NO_INTERPOSITION
 using MallocFn = void* (*)(std::size_t);
 using CallocFn = void* (*)(std::size_t, std::size_t);
 
 MallocFn ms_nextMalloc = nullptr;
 CallocFn ms_nextCalloc = nullptr;
 bool ms_resolving = false;
-
-// Plain thread-local integers: reading them allocates nothing.
-thread_local long ms_failAt = 0;  // 0: not armed
-thread_local long ms_calls = 0;
-thread_local bool ms_failed = false;
 
 // The allocator behind this program's definitions: the sanitizer's, or the
 // C library's. Looking it up may allocate; such a call gets null, which the
@@ -41,7 +50,17 @@ bool failThisOne() {
   return true;
 }
 
+#endif
+
 }  // namespace
+
+bool AllocationFailureAvailable() {
+#ifdef ZOLK_TEST_NO_INTERPOSITION
+  return false;
+#else
+  return true;
+#endif
+}
 
 AllocationRun WithFailingAllocation(long nth, const std::function<void()>& fn) {
   ms_calls = 0;
@@ -63,6 +82,7 @@ long ForEachFailingAllocation(const std::function<void()>& fn,
 
 }  // namespace zolktest
 
+#ifndef ZOLK_TEST_NO_INTERPOSITION
 extern "C" {
 
 __attribute__((visibility("default"))) void* malloc(std::size_t size) {
@@ -76,3 +96,4 @@ __attribute__((visibility("default"))) void* calloc(std::size_t count, std::size
 }
 
 }  // extern "C"
+#endif

@@ -15,6 +15,11 @@ struct AllocationRun {
   bool failed = false;  // one of them was the nth and failed
 };
 
+// False under ThreadSanitizer, whose start-up allocates through these
+// definitions before it can run their instrumented code: there, no
+// allocation fails and the tests skip.
+bool AllocationFailureAvailable();
+
 // Runs fn with its nth allocation (counted from 1) failing.
 AllocationRun WithFailingAllocation(long nth, const std::function<void()>& fn);
 
