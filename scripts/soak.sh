@@ -11,7 +11,8 @@
 #   scripts/soak.sh [SECONDS]
 #
 # ZOLK_BUILD_DIR is the build tree (default build/test-normal, built when the
-# tools are missing); SOAK_RATE the lines written a second (default 5000).
+# tools are missing); SOAK_RATE the lines written a second (default 5000);
+# SOAK_KEEP=1 keeps the files of the run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
@@ -31,7 +32,7 @@ pids=()
 cleanup() {
   [ ${#pids[@]} -eq 0 ] || kill "${pids[@]}" 2>/dev/null || true
   wait 2>/dev/null || true
-  rm -rf "$work"
+  if [ -n "${SOAK_KEEP:-}" ]; then echo "soak: files kept in $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
 mkdir "$work/trc"

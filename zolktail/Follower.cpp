@@ -93,9 +93,14 @@ class Follower final {
  private:
   Look look();
   void track(uint32_t fileNumber, uint32_t offset);
+  // The writer is in use_'s file again, a lap on, past the follower's
+  // position, or right at it with data of use_ not known to be all
+  // printed: the reader delivers a file being written only up to the
+  // writer's offset, so what use_ held beyond it can no longer be read.
   bool overtaken() const {
-    return writerUse_ > use_ + fileCount_ ||
-           (writerUse_ == use_ + fileCount_ && writerOffset_ > offset_);
+    if (writerUse_ != use_ + fileCount_) return writerUse_ > use_ + fileCount_;
+    return writerOffset_ > offset_ ||
+           (writerOffset_ == offset_ && !(endExact_ && offset_ >= knownEnd_));
   }
   bool pastStop() const { return use_ > stopUse_ || (use_ == stopUse_ && offset_ >= stopOffset_); }
   int64_t fileOf(int64_t use) const {

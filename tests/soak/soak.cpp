@@ -284,18 +284,27 @@ uint64_t SequenceOf(const std::string& line) {
   return seq > 0 && line == Line(seq) ? seq : 0;
 }
 
-Counts Check(const char* path, uint64_t last) {
+// Counts the lines of one follower's output; the first few faults are
+// described on standard error, with the lines around them.
+Counts Check(const char* name, const char* path, uint64_t last) {
   Counts c;
   std::vector<bool> seen(last + 2, false);
   uint64_t next = 1;
   bool lapReported = false;
   std::ifstream in(path, std::ios::binary);
-  std::string line;
+  std::string line, previous;
+  int described = 0;
+  auto describe = [&](const std::string& what) {
+    if (described++ < 5)
+      std::fprintf(stderr, "%s: %s\n  after: %s\n  line:  %s\n", name, what.c_str(),
+                   previous.substr(0, 120).c_str(), line.substr(0, 120).c_str());
+  };
   auto gap = [&](uint64_t missing) {
+    if (!lapReported) describe(std::to_string(missing) + " lines lost, no lap reported");
     (lapReported ? c.lapped : c.lost) += missing;
     lapReported = false;
   };
-  while (std::getline(in, line)) {
+  for (; std::getline(in, line); previous = line) {
     if (IsLapReport(line)) {
       ++c.laps;
       lapReported = true;
@@ -303,16 +312,19 @@ Counts Check(const char* path, uint64_t last) {
     }
     const uint64_t seq = SequenceOf(line);
     if (seq == 0 || seq > last) {
+      describe("torn");
       ++c.torn;
       continue;
     }
     ++c.lines;
     if (seen[seq]) {
+      describe("duplicated");
       ++c.duplicated;
       continue;
     }
     seen[seq] = true;
     if (seq < next) {
+      describe("late");
       ++c.late;  // counted lost when its successor came
       continue;
     }
@@ -332,11 +344,13 @@ int CheckAll(int argc, char** argv) {
   for (int i = 3; i < argc; ++i) {
     const char* eq = std::strchr(argv[i], '=');
     if (eq == nullptr) return 1;
-    const Counts c = Check(eq + 1, last);
+    const std::string name(argv[i], static_cast<size_t>(eq - argv[i]));
+    const Counts c = Check(name.c_str(), eq + 1, last);
     std::printf("%-12.*s %10" PRIu64 " %8" PRIu64 " %8" PRIu64 " %10" PRIu64 " %6" PRIu64
                 " %6" PRIu64 " %6" PRIu64 "\n",
                 static_cast<int>(eq - argv[i]), argv[i], c.lines, c.lost, c.lapped, c.duplicated,
                 c.torn, c.late, c.laps);
+    std::fflush(stdout);
     ok = ok && c.lost == 0 && c.duplicated == 0 && c.torn == 0 && c.late == 0;
   }
   std::printf("%" PRIu64

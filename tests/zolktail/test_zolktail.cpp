@@ -359,6 +359,33 @@ TEST(Tail, OvertakenWhileBlockedOnItsOutput) {
   EXPECT_NE(tail.err.find("in " + set.Path(1) + "\n"), std::string::npos) << tail.err;
 }
 
+// zolk2tail is blocked printing file 1 while the writer goes on through
+// files 3, 4 and 1 and enters file 2 again, where it stands at offset 0:
+// the lines of file 2 that zolk2tail had yet to print can no longer be
+// read, and their loss is reported like any other.
+TEST(Tail, OvertakenByAWriterStandingAtTheStartOfTheNextFile) {
+  Set set(1 << 20, 4);
+  set.WriteUntil(1, 300000);
+  set.Rotate();
+  set.WriteUntil(2, 1000);
+  set.Rotate();
+  set.Write(5);
+  Tail tail({"-a", "-i", "10", set.Path(1)});
+  ASSERT_TRUE(tail.ReadUntil([&] { return !tail.out.empty(); }));
+  set.WriteUntil(4, 100);
+  set.WriteUntil(1, 100);
+  set.Rotate();
+  const uint64_t last = set.written;
+  ASSERT_TRUE(tail.ReadUntil([&] { return tail.out.find(Line(last) + "\n") != std::string::npos; }))
+      << tail.err;
+  tail.Signal(SIGTERM);
+  EXPECT_EQ(tail.Finish(), 0);
+  const Losses l = CheckLosses(tail.out, tail.err, last);
+  EXPECT_EQ(l.gaps, 1u);
+  EXPECT_EQ(l.messages, 1u);
+  EXPECT_NE(tail.err.find("in " + set.Path(2) + "\n"), std::string::npos) << tail.err;
+}
+
 // zolk2tail is stopped while the writer goes more than once round the set:
 // in the middle of a file, and (most likely) waiting at the start of the
 // next, with nothing printed of it yet.
