@@ -5,12 +5,10 @@
 #include <cerrno>
 #include <cstddef>
 
-#if defined(__SANITIZE_THREAD__)
+#include "common/Sanitizers.h"
+
+#ifdef ZOLK_TEST_THREAD_SANITIZER
 #define ZOLK_TEST_NO_INTERPOSITION 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define ZOLK_TEST_NO_INTERPOSITION 1
-#endif
 #endif
 
 namespace zolktest {
@@ -54,13 +52,7 @@ bool failThisOne() {
 
 }  // namespace
 
-bool AllocationFailureAvailable() {
-#ifdef ZOLK_TEST_NO_INTERPOSITION
-  return false;
-#else
-  return true;
-#endif
-}
+bool AllocationFailureAvailable() { return !kThreadSanitizer; }
 
 AllocationRun WithFailingAllocation(long nth, const std::function<void()>& fn) {
   ms_calls = 0;

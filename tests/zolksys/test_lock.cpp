@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/Process.h"
+#include "common/Sanitizers.h"
 #include "zolksys/SysLogTest.h"
 
 namespace zolktest {
@@ -304,18 +305,7 @@ void* WriteUntilCancelled(void* inst) {
 // Asynchronous cancellation strikes at any instruction, the sanitizers'
 // own code included, which is not safe for it: there, every writer waits
 // for deferred cancellation.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ZOLK_TEST_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define ZOLK_TEST_SANITIZED 1
-#endif
-#endif
-#ifdef ZOLK_TEST_SANITIZED
-constexpr bool kAsynchronousCancellation = false;
-#else
-constexpr bool kAsynchronousCancellation = true;
-#endif
+constexpr bool kAsynchronousCancellation = !kAddressSanitizer && !kThreadSanitizer;
 
 void* WriteUntilCancelledAsynchronously(void* inst) {
   if (kAsynchronousCancellation) ::pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, nullptr);
