@@ -1,5 +1,7 @@
 // The replay program of a fuzz target: runs every input file named on the
-// command line, or found in a directory named there, through the target once.
+// command line, or found in a directory named there (in name order), through
+// the target once, all in one process - as libFuzzer does, so a pair of
+// inputs can show state that one run leaves behind for the next.
 // A broken invariant aborts, so the CTest entry fails; so does a run that
 // found no input at all, which would prove nothing.
 #include <sys/stat.h>
