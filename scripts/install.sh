@@ -20,8 +20,11 @@ cmake --build "$dir" -j "${JOBS:-$(nproc)}"
 echo "=== install into $prefix"
 cmake --install "$dir" | sed -n 's/^-- Installing: /installed: /p; s/^-- Up-to-date: /up to date: /p'
 
+started=$SECONDS
 for step in "$root"/scripts/demo/[0-9]*.sh; do
   [ -e "$step" ] || continue
   echo "=== demonstration: $(basename "$step" .sh | sed 's/^[0-9]*-//')"
+  sed -n 's/^# Shows: /    shows: /p' "$step"
   bash "$step" "$prefix" "$dir"
 done
+echo "=== demonstrations done in $((SECONDS - started)) s"

@@ -364,36 +364,58 @@ ScanState scanStartState(const unsigned char* data, uint32_t from) {
   return ScanState::None;
 }
 
+// One step of the scan's state machine for a byte other than CR (a CR
+// always leads to ScanState::Cr). True when the byte is the 0x1A that ends
+// the data.
+bool scanStep(ScanState* state, unsigned char c) {
+  switch (*state) {
+    case ScanState::None:
+      break;
+    case ScanState::Cr:
+      if (c == kLf) *state = ScanState::LineEnd;
+      break;
+    case ScanState::LineEnd:
+      if (c == kEndOfData) return true;
+      if (c == 0xFE) *state = ScanState::MarkFe;
+      if (c == 0xFF) *state = ScanState::MarkFf;
+      break;
+    case ScanState::MarkFe:
+      if (c == 0xFF) *state = ScanState::Mark;
+      break;
+    case ScanState::MarkFf:
+      if (c == 0xFE) *state = ScanState::Mark;
+      break;
+    case ScanState::Mark:
+      if (c == kEndOfData) return true;
+      break;
+  }
+  return false;
+}
+
 // Offset of the 0x1A that ends the data in [from, end), or end.
+//
+// Only a 0x1A can end the data, and every CR puts the machine in the same
+// state whatever came before, so the machine need only be run over the
+// bytes between the last CR before a 0x1A and that 0x1A: the search jumps
+// from one 0x1A to the next with memchr() and runs the machine from the
+// last CR before it (memrchr()), or from where the previous run stopped.
+// Each byte is stepped through at most once; on trace data, where 0x1A is
+// rare, the cost is that of memchr() over the file.
 uint32_t scanForEndOfData(const unsigned char* data, uint32_t from, uint32_t end) {
   ScanState state = scanStartState(data, from);
-  for (uint32_t i = from; i < end; ++i) {
-    const unsigned char c = data[i];
-    if (c == kCr) {
+  uint32_t stepped = from;  // the machine has run over [from, stepped)
+  while (stepped < end) {
+    const void* const hit = std::memchr(data + stepped, kEndOfData, end - stepped);
+    if (hit == nullptr) return end;
+    const uint32_t candidate = static_cast<uint32_t>(static_cast<const unsigned char*>(hit) - data);
+    const void* const cr = ::memrchr(data + stepped, kCr, candidate - stepped);
+    if (cr != nullptr) {
       state = ScanState::Cr;
-      continue;
+      stepped = static_cast<uint32_t>(static_cast<const unsigned char*>(cr) - data) + 1;
     }
-    switch (state) {
-      case ScanState::None:
-        break;
-      case ScanState::Cr:
-        if (c == kLf) state = ScanState::LineEnd;
-        break;
-      case ScanState::LineEnd:
-        if (c == kEndOfData) return i;
-        if (c == 0xFE) state = ScanState::MarkFe;
-        if (c == 0xFF) state = ScanState::MarkFf;
-        break;
-      case ScanState::MarkFe:
-        if (c == 0xFF) state = ScanState::Mark;
-        break;
-      case ScanState::MarkFf:
-        if (c == 0xFE) state = ScanState::Mark;
-        break;
-      case ScanState::Mark:
-        if (c == kEndOfData) return i;
-        break;
-    }
+    for (; stepped < candidate; ++stepped) scanStep(&state, data[stepped]);
+    if (scanStep(&state, kEndOfData)) return candidate;
+    stepped = candidate + 1;
   }
   return end;
 }

@@ -25,6 +25,7 @@ enum class Goal {
   AtMost,   // candidate time / baseline time <= limit (slower by at most)
   AtLeast,  // candidate throughput / baseline throughput >= limit
   None,     // the ratio of times, reported without a goal
+  AddsAtMost,  // candidate time - baseline time <= limit, in nanoseconds
 };
 
 // Names are benchmark run names as printed (e.g. "BM_Read/65536",

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# Shows: messages of two system log instances from a C program, as the system log receives them
 # Demonstration of the system log library: its exported interface, and a C
 # program built against the installed header and library, whose messages are
 # shown as the system log receives them.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# Shows: the same library from Java: ZolkSystemLog and ZolkSystemOperation writing to the system log
 # Demonstration of the Java face of the system log library: a Java program
 # compiled against the installed jar, loading the installed library.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# Shows: zolk2conf setting and zolk2getconf reading the trace configuration file
 # Demonstration of zolk2conf and zolk2getconf: set two sizes and read them
 # back. The commands only ever use /opt/quorvex/ZOLKLib2/etc/D002zolk2.cnf,
 # so where the machine allows it the demonstration runs in a private mount

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# Shows: a C program reading a trace set with libzolk2trap while files rotate
 # Demonstration of the trace file reader: the trace writer of the build tree
 # writes a small rotating set, and a C program built against the installed
 # header and library follows the first file to its end.

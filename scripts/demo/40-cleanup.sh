@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# Shows: log file cleanup keeping the newest files and sparing a locked one
 # Demonstration of the log file cleanup: ten log files a day apart, of which
 # the three newest are kept and the others deleted - except an old one that
 # another process holds locked, and a file that does not match the pattern.

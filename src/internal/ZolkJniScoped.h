@@ -33,6 +33,26 @@ class LocalRef final {
   const T ref_;
 };
 
+// Owns the modified UTF-8 characters of a Java string (null when the string
+// is null or the fetch failed, an exception then pending) and releases them.
+class UtfChars final {
+ public:
+  UtfChars(JNIEnv* env, jstring s)
+      : env_(env), s_(s), chars_(s != nullptr ? env->GetStringUTFChars(s, nullptr) : nullptr) {}
+  ~UtfChars() {
+    if (chars_ != nullptr) env_->ReleaseStringUTFChars(s_, chars_);
+  }
+  UtfChars(const UtfChars&) = delete;
+  UtfChars& operator=(const UtfChars&) = delete;
+
+  const char* get() const { return chars_; }
+
+ private:
+  JNIEnv* const env_;
+  const jstring s_;
+  const char* const chars_;
+};
+
 // Owns a block from malloc() (null allowed) and frees it at scope exit.
 class MallocText final {
  public:

@@ -38,12 +38,12 @@ jmethodID method(JNIEnv* env, jclass cls, const char* name, const char* sig, boo
 
 }  // namespace
 
-JNIEnv* Jvm::Start(const std::vector<std::string>& options, const std::string& classPath) {
+JNIEnv* Jvm::Start(const std::vector<std::string>& options, const std::string& classPath,
+                   bool withJar) {
   if (ms_env != nullptr) return ms_env;
-  std::vector<std::string> all = {
-      "-Xcheck:jni",
-      "-Djava.class.path=" ZOLK_TEST_JAR + (classPath.empty() ? "" : ":" + classPath),
-  };
+  std::string path = withJar ? ZOLK_TEST_JAR : "";
+  if (!classPath.empty()) path += (path.empty() ? "" : ":") + classPath;
+  std::vector<std::string> all = {"-Xcheck:jni", "-Djava.class.path=" + path};
   all.insert(all.end(), options.begin(), options.end());
   std::vector<JavaVMOption> vmOptions;
   for (std::string& o : all) vmOptions.push_back({o.data(), nullptr});
@@ -67,7 +67,7 @@ std::string Jvm::Output() {
 }
 
 void JvmTest::SetUp() {
-  env_ = Jvm::Start(Options(), ClassPath());
+  env_ = Jvm::Start(Options(), ClassPath(), WithJar());
   ASSERT_NE(env_, nullptr) << "the Java virtual machine did not start";
 }
 
@@ -136,6 +136,15 @@ jint JvmTest::Int(jobject obj, const char* name, const char* sig, ...) {
   ZOLK_JVM_CALL(CallIntMethod, false, obj, cls);
 }
 
+jobject JvmTest::StaticObject(jclass cls, const char* name, const char* sig, ...) {
+  ZOLK_JVM_CALL(CallStaticObjectMethod, true, cls, cls);
+}
+
+jobject JvmTest::Object(jobject obj, const char* name, const char* sig, ...) {
+  jclass cls = env_->GetObjectClass(obj);
+  ZOLK_JVM_CALL(CallObjectMethod, false, obj, cls);
+}
+
 #undef ZOLK_JVM_CALL
 
 void JvmTest::StaticVoid(jclass cls, const char* name, const char* sig, ...) {
@@ -188,6 +197,19 @@ void JvmTest::SetLongField(jobject obj, const char* name, jlong value) {
     return;
   }
   env_->SetLongField(obj, id, value);
+}
+
+std::string JvmTest::Text(jstring s) {
+  if (s == nullptr) return "<null>";
+  const char* chars = env_->GetStringUTFChars(s, nullptr);
+  if (chars == nullptr) return "<no characters>";
+  std::string out = chars;
+  env_->ReleaseStringUTFChars(s, chars);
+  return out;
+}
+
+std::string JvmTest::ToString(jobject obj) {
+  return Text(static_cast<jstring>(Object(obj, "toString", "()Ljava/lang/String;")));
 }
 
 std::string JvmTest::TakeException() {

@@ -22,12 +22,27 @@ class Jvm final {
 
   // Starts the virtual machine of this process (once; later calls return
   // the same environment). options are added after the harness's own
-  // (-Xcheck:jni, -Djava.class.path=<jar>[:<classPath>]).
+  // (-Xcheck:jni, -Djava.class.path=<jar>[:<classPath>]); without the
+  // jar, the class path is classPath alone.
   static JNIEnv* Start(const std::vector<std::string>& options = {},
-                       const std::string& classPath = "");
+                       const std::string& classPath = "", bool withJar = true);
   static JNIEnv* Env();
   // What the virtual machine has printed so far.
   static std::string Output();
+};
+
+// A frame of local references for one pass of a test's loop: the
+// references made inside are freed at its end, so that a long loop stays
+// within the capacity -Xcheck:jni watches.
+class LocalFrame final {
+ public:
+  explicit LocalFrame(JNIEnv* env) : env_(env) { env_->PushLocalFrame(64); }
+  ~LocalFrame() { env_->PopLocalFrame(nullptr); }
+  LocalFrame(const LocalFrame&) = delete;
+  LocalFrame& operator=(const LocalFrame&) = delete;
+
+ private:
+  JNIEnv* const env_;
 };
 
 // Fixture of the natives' tests. Subclasses pass their options by
@@ -36,6 +51,8 @@ class JvmTest : public ::testing::Test {
  protected:
   virtual std::vector<std::string> Options() const { return {}; }
   virtual std::string ClassPath() const { return ""; }
+  // False: the built jar is left off the class path (ClassPath() replaces it).
+  virtual bool WithJar() const { return true; }
   void SetUp() override;
   void TearDown() override;
 
@@ -52,10 +69,15 @@ class JvmTest : public ::testing::Test {
   jint StaticInt(jclass cls, const char* name, const char* sig, ...);
   jlong StaticLong(jclass cls, const char* name, const char* sig, ...);
   void StaticVoid(jclass cls, const char* name, const char* sig, ...);
+  jobject StaticObject(jclass cls, const char* name, const char* sig, ...);
   // A new object through a constructor, and calls of its methods.
   jobject New(jclass cls, const char* sig, ...);
   jint Int(jobject obj, const char* name, const char* sig, ...);
   void Void(jobject obj, const char* name, const char* sig, ...);
+  jobject Object(jobject obj, const char* name, const char* sig, ...);
+  // The text of a Java string ("<null>" for null), and obj.toString().
+  std::string Text(jstring s);
+  std::string ToString(jobject obj);
   jlong LongField(jobject obj, const char* name);
   void SetLongField(jobject obj, const char* name, jlong value);
 

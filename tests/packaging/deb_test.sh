@@ -28,7 +28,8 @@ inside() {
     [ -e "$base/$f" ] || fail "missing $f"
   done
   grep -qx "$base/lib" /etc/ld.so.conf.d/zolklib2.conf || fail "no loader entry"
-  ldconfig -p | grep -q "libzolk2sys_r.so.2 .*$base/lib" || fail "ldconfig did not run"
+  # (grep -q would end ldconfig with SIGPIPE, which pipefail counts as a failure)
+  grep -q "libzolk2sys_r.so.2 .*$base/lib" <<<"$(ldconfig -p)" || fail "ldconfig did not run"
   # A program finds the libraries through the loader entry alone.
   printf '#include <zolk2sys.h>\nint main(void){return ZOLK2_SysLogErrApi(1) != 1;}\n' > "$work/p.c"
   cc -o "$work/p" "$work/p.c" -I"$base/include" -L"$base/lib" -lzolk2sys_r && "$work/p" \
@@ -46,7 +47,7 @@ inside() {
   dpkg -r zolklib2 >/dev/null
   [ ! -e "$base/lib/libzolk2sys_r.so.2" ] || fail "library left after remove"
   [ -e "$conf" ] || fail "configuration file removed with the package"
-  ! ldconfig -p | grep -q libzolk2sys_r || fail "loader cache still lists the library"
+  ! grep -q libzolk2sys_r <<<"$(ldconfig -p)" || fail "loader cache still lists the library"
 
   echo "--- purge"
   dpkg -P zolklib2 >/dev/null

@@ -91,6 +91,50 @@ TEST(CurrentOffset, Scenarios) {
   }
 }
 
+// The end of random data over the bytes that matter to the scan, from 0 and
+// resumed at a random offset, against the state table run byte by byte.
+TEST(CurrentOffset, ScanAgreesWithTheStateTableOnRandomData) {
+  enum { None, Cr, LineEnd, MarkFe, MarkFf, Mark, Stop };
+  const unsigned char alphabet[] = {'a', '\r', '\n', 0x1A, 0xFE, 0xFF};
+  // Rows: states; columns: the bytes of the alphabet in order.
+  const int table[6][6] = {
+      {None, Cr, None, None, None, None},         {Cr, Cr, LineEnd, Cr, Cr, Cr},
+      {LineEnd, Cr, LineEnd, Stop, MarkFe, MarkFf}, {MarkFe, Cr, MarkFe, MarkFe, MarkFe, Mark},
+      {MarkFf, Cr, MarkFf, MarkFf, Mark, MarkFf},   {Mark, Cr, Mark, Stop, Mark, Mark}};
+  uint32_t seed = 12345;
+  auto next = [&seed](uint32_t bound) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % bound;
+  };
+  for (int round = 0; round < 200; ++round) {
+    std::string content;
+    std::vector<int> symbols;
+    const uint32_t length = 1 + next(300);
+    for (uint32_t i = 0; i < length; ++i) {
+      symbols.push_back(static_cast<int>(next(round % 2 == 0 ? 6 : 4)));  // odd: no marks
+      content.push_back(static_cast<char>(alphabet[symbols.back()]));
+    }
+    const uint32_t from = next(length);
+    int state = from == 0 || (from >= 2 && content.compare(from - 2, 2, "\r\n") == 0) ? LineEnd
+                                                                                      : None;
+    // A 0x1A at the previous end is taken as the end without a scan.
+    uint32_t expect = content[from] == '\x1A' ? from : kFileSize;
+    for (uint32_t i = from; i < length && expect == kFileSize; ++i) {
+      state = table[state][symbols[i]];
+      if (state == Stop) expect = i;
+    }
+    SCOPED_TRACE("round " + std::to_string(round) + ", from " + std::to_string(from));
+    TraceSet set;
+    set.WriteRecord(MakeRecord(kFileSize, 2, 1, from));
+    set.WriteTrace(1, content, kFileSize);
+    TrapPtr trap = OpenReader(set.TracePath(1));
+    ASSERT_NE(trap, nullptr);
+    ASSERT_EQ(ZOLK2_MpttGetCurrentOffset(trap.get()), static_cast<int>(from));
+    set.MoveWriter(2, 0);
+    EXPECT_EQ(ZOLK2_MpttGetCurrentOffset(trap.get()), static_cast<int>(expect));
+  }
+}
+
 TEST(CurrentOffset, TraceFileThatDoesNotExistYet) {
   TraceSet set;
   set.WriteRecord(MakeRecord(kFileSize, 3, 1, 0));

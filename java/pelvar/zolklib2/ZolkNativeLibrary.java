@@ -15,7 +15,13 @@ public final class ZolkNativeLibrary {
     /** The system log library loaded when {@link #SYSLOG_PROPERTY} is not set. */
     public static final String SYSLOG_DEFAULT = "zolk2sys_r";
 
+    /** Property naming the Java trace bridge; the default is {@code zolk2sj}. */
+    public static final String TRACE_PROPERTY = "pelvar.zolklib2.trace.library";
+    /** The Java trace bridge loaded when {@link #TRACE_PROPERTY} is not set. */
+    public static final String TRACE_DEFAULT = "zolk2sj";
+
     private static boolean syslogLoaded;
+    private static boolean traceLoaded;
 
     private ZolkNativeLibrary() {
     }
@@ -29,6 +35,19 @@ public final class ZolkNativeLibrary {
         if (!syslogLoaded) {
             load(System.getProperty(SYSLOG_PROPERTY, SYSLOG_DEFAULT));
             syslogLoaded = true;
+        }
+    }
+
+    /**
+     * Loads the Java trace bridge if it is not loaded yet. The bridge itself
+     * finds the core trace library {@code libzolk2t} through its run path.
+     *
+     * @throws UnsatisfiedLinkError if the library cannot be found or loaded
+     */
+    public static synchronized void loadTrace() {
+        if (!traceLoaded) {
+            load(System.getProperty(TRACE_PROPERTY, TRACE_DEFAULT));
+            traceLoaded = true;
         }
     }
 

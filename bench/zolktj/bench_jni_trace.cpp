@@ -1,0 +1,111 @@
+// The cost the bridge adds to a put: ZolkJniTrace.put() from Java with a
+// 100-byte message, against ZOLK2_PutWithIdAndTidEx() called natively with
+// the same texts, both into the stand-in core with its puts doing nothing.
+// The pieces of the native's work are measured apart to show where the
+// time goes: the thread identifier's lookups and calls, the conversion of
+// one string, and the trip from Java into a native that does nothing else.
+#include <jni.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <benchmark/benchmark.h>
+#include "common/RatioReporter.h"
+#include "zolk2t.h"
+#include "zolk2t/zolk2t_control.h"
+
+namespace {
+
+constexpr int kBatch = 1000;  // puts per call into Java
+const std::string kMessage(100, 'm');
+
+JNIEnv* ms_env = nullptr;
+jclass ms_loop = nullptr;
+jstring ms_id = nullptr;
+jstring ms_text = nullptr;
+jstring ms_message = nullptr;
+
+bool startJvm() {
+  std::string classPath = "-Djava.class.path=" ZOLK_BENCH_JAR ":" ZOLK_BENCH_CLASSES;
+  std::string library = "-Dpelvar.zolklib2.trace.library=" ZOLK_BENCH_TRACELIB;
+  JavaVMOption options[] = {{classPath.data(), nullptr}, {library.data(), nullptr}};
+  JavaVMInitArgs args{};
+  args.version = JNI_VERSION_10;
+  args.nOptions = 2;
+  args.options = options;
+  JavaVM* vm = nullptr;
+  void* env = nullptr;
+  if (JNI_CreateJavaVM(&vm, &env, &args) != JNI_OK) return false;
+  ms_env = static_cast<JNIEnv*>(env);
+  ms_loop = ms_env->FindClass("TracePutLoop");
+  ms_id = ms_env->NewStringUTF("request");
+  ms_text = ms_env->NewStringUTF("handler");
+  ms_message = ms_env->NewStringUTF(kMessage.c_str());
+  return ms_loop != nullptr && ms_message != nullptr && !ms_env->ExceptionCheck();
+}
+
+void BM_JavaPut(benchmark::State& state) {
+  jmethodID m = ms_env->GetStaticMethodID(
+      ms_loop, "put", "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;I)I");
+  for (auto _ : state) {
+    const jint failed = ms_env->CallStaticIntMethod(ms_loop, m, ms_id, ms_text, ms_message, kBatch);
+    if (failed != 0) state.SkipWithError("a put failed");
+  }
+  state.SetItemsProcessed(state.iterations() * kBatch);
+}
+
+void BM_NativePut(benchmark::State& state) {
+  for (auto _ : state)
+    benchmark::DoNotOptimize(
+        ZOLK2_PutWithIdAndTidEx(3, "request", "J00737FE", "handler", kMessage.c_str()));
+  state.SetItemsProcessed(state.iterations());
+}
+
+// The thread identifier's JNI work, as the bridge does it on every put.
+void BM_ThreadIdLookups(benchmark::State& state) {
+  for (auto _ : state) {
+    jclass thread = ms_env->FindClass("java/lang/Thread");
+    jmethodID current = ms_env->GetStaticMethodID(thread, "currentThread", "()Ljava/lang/Thread;");
+    jobject t = ms_env->CallStaticObjectMethod(thread, current);
+    jmethodID getName = ms_env->GetMethodID(thread, "getName", "()Ljava/lang/String;");
+    auto name = static_cast<jstring>(ms_env->CallObjectMethod(t, getName));
+    const char* chars = ms_env->GetStringUTFChars(name, nullptr);
+    benchmark::DoNotOptimize(chars[0]);
+    ms_env->ReleaseStringUTFChars(name, chars);
+    ms_env->DeleteLocalRef(name);
+    ms_env->DeleteLocalRef(t);
+    ms_env->DeleteLocalRef(thread);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+// One string's conversion: its modified UTF-8 into a bounded buffer.
+void BM_ConvertMessage(benchmark::State& state) {
+  char buf[4097];
+  for (auto _ : state) {
+    const char* chars = ms_env->GetStringUTFChars(ms_message, nullptr);
+    const std::size_t n = ::strnlen(chars, 4096);
+    std::memcpy(buf, chars, n);
+    std::memset(buf + n, 0, 4097 - n);
+    ms_env->ReleaseStringUTFChars(ms_message, chars);
+    benchmark::DoNotOptimize(buf);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!startJvm()) {
+    std::fprintf(stderr, "bench_zolktj_jni: the Java virtual machine did not start\n");
+    return 1;
+  }
+  zolk2t::SetDiscard(true);
+  benchmark::RegisterBenchmark("java_put", BM_JavaPut);
+  benchmark::RegisterBenchmark("native_put", BM_NativePut);
+  benchmark::RegisterBenchmark("piece_thread_id", BM_ThreadIdLookups);
+  benchmark::RegisterBenchmark("piece_convert_message", BM_ConvertMessage);
+  zolkbench::Compare("java_put", "native_put", 1500, zolkbench::Goal::AddsAtMost);
+  return zolkbench::RunAndCompare(argc, argv);
+}
