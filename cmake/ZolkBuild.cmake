@@ -35,6 +35,15 @@ if(ZOLK_SANITIZE)
   endif()
 endif()
 
+# The fuzz build instruments everything for libFuzzer's coverage feedback;
+# only the fuzz programs themselves link libFuzzer.
+if(ZOLK_BUILD_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "ZOLK_BUILD_FUZZ needs clang (CC=clang-14 CXX=clang++-14)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # zolk_shared_library(<target>
 #     OUTPUT_NAME <name> VERSION_SCRIPT <file>
 #     SOURCES <src>... [DEFINITIONS <def>...] [LIBRARIES <lib>...])

@@ -26,3 +26,6 @@ zolk_require_packages() {
 # What building and testing the tree needs.
 ZOLK_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev man-db pkgconf openjdk-17-jdk-headless)
 ZOLK_BENCH_PACKAGES=(libbenchmark-dev)
+# The fuzz build (clang with libFuzzer); the tests' replays of the fuzz inputs
+# take FuzzedDataProvider.h from the same package.
+ZOLK_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)

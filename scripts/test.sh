@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
 # Builds the tree and runs the whole test suite through CTest in three
 # configurations: normal (warnings are errors), AddressSanitizer with
-# UndefinedBehaviorSanitizer, and ThreadSanitizer (the tests labelled tsan).
+# UndefinedBehaviorSanitizer, and ThreadSanitizer (the tests labelled tsan);
+# then a short fuzzing run of every fuzz target (scripts/fuzz.sh,
+# ZOLK_FUZZ_SECONDS each, default 10).
 #
-#   scripts/test.sh [normal|asan|tsan]...    (default: all three)
+#   scripts/test.sh [normal|asan|tsan|fuzz]...    (default: all four)
 #
-# Build trees go to build/test-<config>; JOBS sets the parallelism.
+# Build trees go to build/test-<config> (build/fuzz for fuzz); JOBS sets the
+# parallelism.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/deps.sh"
-zolk_require_packages "${ZOLK_BUILD_PACKAGES[@]}"
+zolk_require_packages "${ZOLK_BUILD_PACKAGES[@]}" "${ZOLK_FUZZ_PACKAGES[@]}"
 
 jobs=${JOBS:-$(nproc)}
 configs=("$@")
-[ ${#configs[@]} -eq 0 ] && configs=(normal asan tsan)
+[ ${#configs[@]} -eq 0 ] && configs=(normal asan tsan fuzz)
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
@@ -25,7 +28,8 @@ run_config() {
     normal) cmake_args=(-DZOLK_WERROR=ON) ;;
     asan)   cmake_args=(-DZOLK_SANITIZE=address,undefined) ;;
     tsan)   cmake_args=(-DZOLK_SANITIZE=thread); ctest_args=(-L tsan) ;;
-    *) echo "unknown configuration: $name (normal, asan or tsan)" >&2; return 2 ;;
+    fuzz)   JOBS=$jobs "$root/scripts/fuzz.sh" "${ZOLK_FUZZ_SECONDS:-10}"; return ;;
+    *) echo "unknown configuration: $name (normal, asan, tsan or fuzz)" >&2; return 2 ;;
   esac
   echo "=== $name: configure and build"
   cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -126,6 +126,7 @@ bool acceptNumeric(Run &run, const NumericOption &option) {
 
 void parse(Run &run, int argc, char *argv[]) {
   optind = 1;
+  optletterind = 0;
   int c;
   while ((c = zolk2getopt(argc, argv, "f:b:n:s:w:i:m:l:h")) != -1) {
     if (c == 'l') {
@@ -169,6 +170,7 @@ const char *givenValue(const Run &run, int key) {
 
 int main(int argc, char *argv[]) {
   static Run run;  // large buffers: keep them off the stack
+  run = Run();     // a run never sees what an earlier one in the process left
   parse(run, argc, argv);
   int status;
   if (runBegin(&run.frame, argc, argv, cs_help, &status) != 0) return status;

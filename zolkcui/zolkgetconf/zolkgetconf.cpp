@@ -55,6 +55,7 @@ void requestKey(Run &run, char letter) {
 
 void parse(Run &run, int argc, char *argv[]) {
   optind = 1;
+  optletterind = 0;
   int c;
   while ((c = zolk2getopt(argc, argv, "fbnswiml:h")) != -1) {
     switch (c) {
@@ -84,6 +85,7 @@ void parse(Run &run, int argc, char *argv[]) {
 
 int main(int argc, char *argv[]) {
   static Run run;
+  run = Run();  // a run never sees what an earlier one in the process left
   parse(run, argc, argv);
   int status;
   if (runBegin(&run.frame, argc, argv, cs_help, &status) != 0) return status;
