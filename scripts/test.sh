@@ -3,7 +3,8 @@
 # configurations: normal (warnings are errors), AddressSanitizer with
 # UndefinedBehaviorSanitizer, and ThreadSanitizer (the tests labelled tsan);
 # then a short fuzzing run of every fuzz target (scripts/fuzz.sh,
-# ZOLK_FUZZ_SECONDS each, default 10).
+# ZOLK_FUZZ_SECONDS each, default 10). The normal and AddressSanitizer runs
+# include the fault tests and a 20-second soak (scripts/soak.sh).
 #
 #   scripts/test.sh [normal|asan|tsan|fuzz]...    (default: all four)
 #
