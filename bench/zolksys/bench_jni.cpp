@@ -3,9 +3,7 @@
 // text made natively, both into syslog() functions that do nothing. The
 // pieces of the native's work are measured apart to show where the time goes.
 #include <jni.h>
-#include <syslog.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,26 +12,9 @@
 #include <zolk2sys.h>
 
 #include <benchmark/benchmark.h>
+#include "common/BenchJvm.h"
 #include "common/RatioReporter.h"
 
-extern "C" {
-
-__attribute__((visibility("default"))) void openlog(const char* ident, int, int) {
-  benchmark::DoNotOptimize(ident);
-}
-
-__attribute__((visibility("default"))) int setlogmask(int mask) noexcept { return mask; }
-
-__attribute__((visibility("default"))) void syslog(int, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  benchmark::DoNotOptimize(va_arg(args, const char*));
-  va_end(args);
-}
-
-__attribute__((visibility("default"))) void closelog(void) {}
-
-}  // extern "C"
 
 namespace {
 
@@ -46,17 +27,9 @@ jobject ms_log = nullptr;
 jstring ms_text = nullptr;
 
 bool startJvm() {
-  std::string classPath = "-Djava.class.path=" ZOLK_BENCH_JAR ":" ZOLK_BENCH_CLASSES;
-  std::string library = "-Dpelvar.zolklib2.syslog.library=" ZOLK_BENCH_SYSLIB;
-  JavaVMOption options[] = {{classPath.data(), nullptr}, {library.data(), nullptr}};
-  JavaVMInitArgs args{};
-  args.version = JNI_VERSION_10;
-  args.nOptions = 2;
-  args.options = options;
-  JavaVM* vm = nullptr;
-  void* env = nullptr;
-  if (JNI_CreateJavaVM(&vm, &env, &args) != JNI_OK) return false;
-  ms_env = static_cast<JNIEnv*>(env);
+  ms_env = zolkbench::StartJvm(ZOLK_BENCH_JAR ":" ZOLK_BENCH_CLASSES,
+                               {"-Dpelvar.zolklib2.syslog.library=" ZOLK_BENCH_SYSLIB});
+  if (ms_env == nullptr) return false;
   ms_loop = ms_env->FindClass("JniPutLoop");
   jclass logClass = ms_env->FindClass("pelvar/zolklib2/ZolkSystemLog");
   if (ms_loop == nullptr || logClass == nullptr) return false;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include <benchmark/benchmark.h>
+#include "common/BenchJvm.h"
 #include "common/RatioReporter.h"
 #include "zolk2t.h"
 #include "zolk2t/zolk2t_control.h"
@@ -27,17 +28,9 @@ jstring ms_text = nullptr;
 jstring ms_message = nullptr;
 
 bool startJvm() {
-  std::string classPath = "-Djava.class.path=" ZOLK_BENCH_JAR ":" ZOLK_BENCH_CLASSES;
-  std::string library = "-Dpelvar.zolklib2.trace.library=" ZOLK_BENCH_TRACELIB;
-  JavaVMOption options[] = {{classPath.data(), nullptr}, {library.data(), nullptr}};
-  JavaVMInitArgs args{};
-  args.version = JNI_VERSION_10;
-  args.nOptions = 2;
-  args.options = options;
-  JavaVM* vm = nullptr;
-  void* env = nullptr;
-  if (JNI_CreateJavaVM(&vm, &env, &args) != JNI_OK) return false;
-  ms_env = static_cast<JNIEnv*>(env);
+  ms_env = zolkbench::StartJvm(ZOLK_BENCH_JAR ":" ZOLK_BENCH_CLASSES,
+                               {"-Dpelvar.zolklib2.trace.library=" ZOLK_BENCH_TRACELIB});
+  if (ms_env == nullptr) return false;
   ms_loop = ms_env->FindClass("TracePutLoop");
   ms_id = ms_env->NewStringUTF("request");
   ms_text = ms_env->NewStringUTF("handler");
