@@ -44,6 +44,11 @@ if(ZOLK_BUILD_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
 
+# Private headers compiled into the libraries and never installed: owners of
+# JNI references, descriptors and the like that several deliverables share.
+add_library(zolk_internal INTERFACE)
+target_include_directories(zolk_internal INTERFACE "${PROJECT_SOURCE_DIR}/src/internal")
+
 # zolk_shared_library(<target>
 #     OUTPUT_NAME <name> VERSION_SCRIPT <file>
 #     SOURCES <src>... [DEFINITIONS <def>...] [LIBRARIES <lib>...])

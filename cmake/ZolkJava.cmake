@@ -16,8 +16,3 @@ find_package(JNI ${ZOLK_JAVA_RELEASE} REQUIRED COMPONENTS JVM)
 include(UseJava)
 
 set(CMAKE_JAVA_COMPILE_FLAGS --release ${ZOLK_JAVA_RELEASE} -Xlint:all -Xdoclint:all/protected -Werror -encoding UTF-8)
-
-# Private headers compiled into the libraries and never installed: owners of
-# JNI references, descriptors and the like that several deliverables share.
-add_library(zolk_internal INTERFACE)
-target_include_directories(zolk_internal INTERFACE "${PROJECT_SOURCE_DIR}/src/internal")

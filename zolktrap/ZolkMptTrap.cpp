@@ -22,6 +22,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ZolkUniqueFd.h"
+
 // A reader instance. It owns traceFileName, managementPath, both descriptors
 // and both mappings; DeleteInstance releases them. traceMap is null exactly
 // when mappedLength is 0, and a null traceMap means traceFd is -1 unless
@@ -84,25 +86,6 @@ constexpr unsigned char kLf = 0x0A;
 constexpr unsigned char kEndOfData = ZOLK2_MPTT_END_OF_DATA;
 constexpr uint32_t kSwappedByteOrderMark = 0x00BFBBEFu;
 
-// Owns a descriptor until it is handed over with release().
-class UniqueFd final {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
 
 int fail(ZOLK2_MptTrap_t* trap, int code) {
   trap->lastError = code;
@@ -272,7 +255,7 @@ int searchManagementFileAndOpen(ZOLK2_MptTrap_t* trap) {
 // mapped with the record's file size instead, so that the writer's data
 // shows through the same mapping as it arrives.
 int doOpenTraceFile(ZOLK2_MptTrap_t* trap) {
-  UniqueFd fd(::open(trap->traceFileName, O_RDONLY));
+  zolkinternal::UniqueFd fd(::open(trap->traceFileName, O_RDONLY));
   if (fd.get() < 0) return errno == ENOENT ? ZOLK2_MPTT_E_NOTFOUND : ZOLK2_MPTT_E_OPEN;
   struct stat st;
   if (::stat(trap->traceFileName, &st) != 0) return ZOLK2_MPTT_E_STAT;

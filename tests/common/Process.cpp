@@ -14,25 +14,12 @@
 
 #include <gtest/gtest.h>
 
+#include "ZolkUniqueFd.h"
+
 namespace zolktest {
 namespace {
 
-// Owner of one file descriptor.
-class Fd final {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
+using Fd = zolkinternal::UniqueFd;
 
 double Now() {
   struct timespec ts;

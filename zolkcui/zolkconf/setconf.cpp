@@ -16,6 +16,7 @@
 #include "ilogs.h"
 #include "zolkcuicmd.h"
 #include "zolkcuicmnfunc.h"
+#include "ZolkUniqueFd.h"
 
 namespace {
 
@@ -46,25 +47,7 @@ const char *const cs_defaults[ZOLK_KEY_COUNT] = {"", "262144", "4", "65536", "10
 // Head of the line list in file order; Root.next is the first line.
 ConfLine Root = {nullptr, nullptr, 0};
 
-// Owner of a file descriptor.
-class Fd final {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd &) = delete;
-  Fd &operator=(const Fd &) = delete;
-  int get() const { return fd_; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
+using Fd = zolkinternal::UniqueFd;
 
 // The temporary file of a rewrite, the target's name with kTempSuffix: the
 // same name in every run, so that a run killed half-way leaves at most one
