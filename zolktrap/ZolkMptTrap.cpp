@@ -173,20 +173,19 @@ int lockManagementFile(const ZOLK2_MptTrap_t* trap) {
 }
 
 // A consistent copy of the record. Whether to lock is decided from a first
-// read; the snapshot is the second read, made under the lock.
+// read; with locking the snapshot is a second read, made under the lock.
+// Without it, a second read would be no more consistent than the first, so
+// the first is the snapshot (every read is a system call).
 int takeSnapshot(ZOLK2_MptTrap_t* trap, management_info_t* snapshot) {
   if (trap->managementMap == nullptr) return ZOLK2_MPTT_E_STATE;
-  management_info_t first;
-  if (readRecord(trap, &first) != 0) return ZOLK2_MPTT_E_RECORD;
-  const bool lock = (first.flags & ZOLK2_MPTT_FLAG_NO_LOCK) == 0;
-  const uint32_t lockType = first.lockType == 0 ? ZOLK2_MPTT_LOCK_LOCKF : first.lockType;
-  if (lock && lockType != ZOLK2_MPTT_LOCK_LOCKF) return ZOLK2_MPTT_E_RECORD;
-  if (lock) {
-    const int rc = lockManagementFile(trap);
-    if (rc != 0) return rc;
-  }
+  if (readRecord(trap, snapshot) != 0) return ZOLK2_MPTT_E_RECORD;
+  if ((snapshot->flags & ZOLK2_MPTT_FLAG_NO_LOCK) != 0) return 0;
+  const uint32_t lockType = snapshot->lockType == 0 ? ZOLK2_MPTT_LOCK_LOCKF : snapshot->lockType;
+  if (lockType != ZOLK2_MPTT_LOCK_LOCKF) return ZOLK2_MPTT_E_RECORD;
+  const int lockRc = lockManagementFile(trap);
+  if (lockRc != 0) return lockRc;
   const int rc = readRecord(trap, snapshot);
-  if (lock && ::lockf(trap->managementFd, F_ULOCK, 0) != 0) return ZOLK2_MPTT_E_LOCK;
+  if (::lockf(trap->managementFd, F_ULOCK, 0) != 0) return ZOLK2_MPTT_E_LOCK;
   return rc;
 }
 
