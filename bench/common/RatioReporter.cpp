@@ -80,10 +80,6 @@ void Report(const std::string& candidate, const std::string& baseline) {
   Comparisons().push_back({candidate, baseline, 0, Goal::None});
 }
 
-void Limit(const std::string& candidate, double limitNs) {
-  Comparisons().push_back({candidate, std::string(), limitNs, Goal::AtMost});
-}
-
 int RunAndCompare(int argc, char** argv) {
   // Repetitions of different benchmarks run interleaved in random order
   // (unless the command line says otherwise), so that a slow phase of the
@@ -106,12 +102,6 @@ int RunAndCompare(int argc, char** argv) {
   for (const Comparison& c : Comparisons()) {
     auto cand = reporter.figures.find(c.candidate);
     if (cand == reporter.figures.end()) continue;
-    if (c.baseline.empty()) {
-      double ns = cand->second.nsPerIteration;
-      std::printf("%-40s %-34s %10.1fns %12s %8s  <= %.0f ns: %s\n", c.candidate.c_str(), "-", ns,
-                  "-", "-", c.limit, ns <= c.limit ? "met" : "MISSED");
-      continue;
-    }
     auto base = reporter.figures.find(c.baseline);
     if (base == reporter.figures.end()) continue;
     const Figure& a = cand->second;

@@ -36,9 +36,6 @@ void Compare(const std::string& candidate, const std::string& baseline, double l
 // A ratio of times reported without a goal.
 void Report(const std::string& candidate, const std::string& baseline);
 
-// An absolute goal for one figure: time per iteration at most `limitNs`.
-void Limit(const std::string& candidate, double limitNs);
-
 int RunAndCompare(int argc, char** argv);
 
 }  // namespace zolkbench
