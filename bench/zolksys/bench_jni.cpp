@@ -112,6 +112,6 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("piece_getBytes_in_java", BM_GetBytesInJava);
   benchmark::RegisterBenchmark("piece_getBytes_from_native", BM_CallGetBytesFromNative);
   benchmark::RegisterBenchmark("piece_copy_to_malloc", BM_CopyToMalloc);
-  zolkbench::Report("java_put", "native_put");
+  zolkbench::Compare("java_put", "native_put", 1000, zolkbench::Goal::AddsAtMost);
   return zolkbench::RunAndCompare(argc, argv);
 }
