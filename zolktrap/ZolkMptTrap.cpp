@@ -86,7 +86,6 @@ constexpr unsigned char kLf = 0x0A;
 constexpr unsigned char kEndOfData = ZOLK2_MPTT_END_OF_DATA;
 constexpr uint32_t kSwappedByteOrderMark = 0x00BFBBEFu;
 
-
 int fail(ZOLK2_MptTrap_t* trap, int code) {
   trap->lastError = code;
   return code;
