@@ -12,6 +12,7 @@
 
 #include "Output.h"
 #include "TraceSet.h"
+#include "ZolkTrapPtr.h"
 #include "zolk2trap.h"
 
 namespace zolktail {
@@ -25,10 +26,7 @@ constexpr int kLockAttempts = 1000;
 
 char ms_fileBeingRead[4096];
 
-struct TrapDeleter {
-  void operator()(ZOLK2_MptTrap_t* trap) const { ZOLK2_MpttDeleteInstance(trap); }
-};
-using Trap = std::unique_ptr<ZOLK2_MptTrap_t, TrapDeleter>;
+using Trap = zolkinternal::TrapPtr;
 
 void complain(const std::string& file, const std::string& reason) {
   std::fprintf(stderr, "zolk2tail: %s: %s\n", file.c_str(), reason.c_str());

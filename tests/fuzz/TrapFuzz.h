@@ -16,14 +16,12 @@
 #include <string>
 
 #include "FuzzCommon.h"
+#include "ZolkTrapPtr.h"
 #include "zolk2trap.h"
 
 namespace zolkfuzz {
 
-struct TrapDeleter {
-  void operator()(ZOLK2_MptTrap_t* trap) const { ZOLK2_MpttDeleteInstance(trap); }
-};
-using TrapPtr = std::unique_ptr<ZOLK2_MptTrap_t, TrapDeleter>;
+using zolkinternal::TrapPtr;
 
 // DIR/tN.log and DIR/mmap/t.mm, DIR emptied of earlier inputs' files.
 struct TraceSet {

@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "ZolkTrapPtr.h"
 #include "zolk2trap.h"
 
 namespace {
@@ -115,10 +116,7 @@ int Slow(double bytesPerSecond) {
 // ---------------------------------------------------------------------------
 // The follower on the reader library.
 
-struct TrapDeleter {
-  void operator()(ZOLK2_MptTrap_t* trap) const { ZOLK2_MpttDeleteInstance(trap); }
-};
-using Trap = std::unique_ptr<ZOLK2_MptTrap_t, TrapDeleter>;
+using Trap = zolkinternal::TrapPtr;
 
 // Follows the set file by file behind the writer. The writer's entries
 // into its files are counted as "uses" from the record, looked at before

@@ -14,14 +14,12 @@
 #include "common/Process.h"
 #include "common/TempDir.h"
 #include "tracewriter/TraceWriter.h"
+#include "ZolkTrapPtr.h"
 #include "zolk2trap.h"
 
 namespace traptest {
 
-struct TrapDeleter {
-  void operator()(ZOLK2_MptTrap_t* trap) const { ZOLK2_MpttDeleteInstance(trap); }
-};
-using TrapPtr = std::unique_ptr<ZOLK2_MptTrap_t, TrapDeleter>;
+using zolkinternal::TrapPtr;
 
 // A record in this host's order with a byte order mark.
 management_info_t MakeRecord(uint32_t fileSize, uint32_t fileCount, uint32_t writeFileNumber,
