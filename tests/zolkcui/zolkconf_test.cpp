@@ -1,5 +1,6 @@
 // zolk2conf as an administrator runs it: exit status, both streams, the
 // file's bytes and mode, and the execution log.
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -365,7 +366,7 @@ TEST(Zolk2Conf, FullFileSystemDuringRewrite) {
 
 // SIGKILL at random moments of many rewrites. Replaced by rename, the file
 // holds its old content or its new one after every kill, and a killed run
-// leaves at most the one temporary file, which the next run takes over.
+// leaves at most the one temporary file, which the next run replaces.
 // Rewritten in place (the file has a second name), a kill between writing
 // the new content and cutting the file to its length leaves the new content
 // followed by the end of the old one; nothing else may be seen.
@@ -447,7 +448,7 @@ TEST(Zolk2Conf, KilledAtRandomMoments) {
     ASSERT_EQ(run(0, 0).exitCode, 0);
     EXPECT_EQ(dir.Read(), content(0));
     if (c.link == nullptr) {
-      EXPECT_TRUE(dir.Strays().empty()) << "the last run took the leftover over";
+      EXPECT_TRUE(dir.Strays().empty()) << "the last run removed the leftover";
     }
     std::cout << c.name << ": " << runs << " runs, " << killed << " killed (" << keptOld
               << " left the old content, " << tookNew << " the new one, " << tails
@@ -456,38 +457,80 @@ TEST(Zolk2Conf, KilledAtRandomMoments) {
   }
 }
 
-// Runs at the same time take turns with the temporary file: whenever the
-// file is looked at, it holds the content of one of them (or the first
-// one), and each round ends with nothing left beside it.
+// Runs at the same time take turns whole, replacing the file by rename or
+// rewriting it in place (a second hard link): after each round the file
+// holds the complete content of one of them, and nothing is left beside it.
+// The values differ in length, so an overlap of two in-place rewrites would
+// leave a tail. Replaced by rename, the file is never seen in between.
 TEST(Zolk2Conf, ConcurrentRunsTakeTurns) {
-  ConfDir dir;
-  dir.Write(Conf());
-  auto known = [](const std::string &content) {
-    for (int n = 1; n <= 6; ++n) {
-      if (content == Conf("", "262144", std::to_string(n))) return true;
-    }
-    return content == Conf();
+  auto value = [](int i) {
+    static const char *const values[] = {"1", "23", "456", "7", "89", "100"};
+    return std::string(values[i]);
   };
-  for (int round = 0; round < 10; ++round) {
-    std::atomic<int> running{6};
-    std::vector<std::thread> runs;
-    std::vector<int> codes(6, -1);
+  auto content = [&](int i) {
+    return "LogFile = \nLogSize = 262144\nLogFNum = 4\nMapSize = 65536\nWatchDog = 10\n"
+           "IntervalSec = 0\nMaxMsgNum = " + value(i) + "\n";
+  };
+  auto known = [&](const std::string &now) {
     for (int i = 0; i < 6; ++i) {
-      runs.emplace_back([&, i] {
-        codes[i] = dir.Run(ZOLK_TEST_CONF, {"-n", std::to_string(i + 1)}).exitCode;
-        --running;
-      });
+      if (now == content(i)) return true;
     }
-    std::string odd;
-    while (running.load() > 0 && odd.empty()) {
-      const std::string now = dir.Read();
-      if (!known(now)) odd = now;
+    return now == Conf();
+  };
+  for (const bool inPlace : {false, true}) {
+    ConfDir dir;
+    dir.Write(Conf());
+    if (inPlace) {
+      ASSERT_EQ(::link(dir.conf().c_str(), (dir / "link").c_str()), 0);
     }
-    for (std::thread &t : runs) t.join();
-    EXPECT_EQ(odd, "") << "round " << round << ": seen while the runs were at work";
-    EXPECT_EQ(codes, std::vector<int>(6, 0)) << "round " << round;
-    EXPECT_TRUE(known(dir.Read())) << "round " << round;
-    EXPECT_TRUE(dir.Strays().empty()) << "round " << round;
+    const char *how = inPlace ? "in place" : "by rename";
+    for (int round = 0; round < 10; ++round) {
+      std::atomic<int> running{6};
+      std::vector<std::thread> runs;
+      std::vector<int> codes(6, -1);
+      for (int i = 0; i < 6; ++i) {
+        runs.emplace_back([&, i] {
+          codes[i] = dir.Run(ZOLK_TEST_CONF, {"-m", value(i)}).exitCode;
+          --running;
+        });
+      }
+      std::string odd;
+      while (!inPlace && running.load() > 0 && odd.empty()) {
+        const std::string now = dir.Read();
+        if (!known(now)) odd = now;
+      }
+      for (std::thread &t : runs) t.join();
+      EXPECT_EQ(odd, "") << how << ", round " << round << ": seen while the runs were at work";
+      EXPECT_EQ(codes, std::vector<int>(6, 0)) << how << ", round " << round;
+      EXPECT_TRUE(known(dir.Read())) << how << ", round " << round << ":\n" << dir.Read();
+      EXPECT_TRUE(dir.Strays().empty()) << how << ", round " << round;
+    }
+  }
+}
+
+// Whatever is found at the temporary file's name is somebody else's or a
+// killed run's: it never becomes the configuration file, so a descriptor
+// someone keeps on it cannot write the configuration afterwards.
+TEST(Zolk2Conf, FoundTemporaryFileIsNeverWrittenThrough) {
+  const std::string temp = std::string(zolkcuitest::kConfRelative) + ".zolk2conf-new";
+  for (const bool link : {false, true}) {
+    const char *name = link ? "symbolic link" : "file kept open";
+    ConfDir dir;
+    dir.Write(Conf());
+    const std::string path = dir / temp;
+    const int held = link ? -1 : ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_EQ(link ? ::symlink("/dev/null", path.c_str()) : held < 0, 0) << name;
+    const zolktest::ProcessResult r = dir.Run(ZOLK_TEST_CONF, {"-n", "9"});
+    EXPECT_EQ(r.exitCode, 0) << name << ": " << r.err;
+    EXPECT_EQ(dir.Read(), Conf("", "262144", "9")) << name;
+    EXPECT_TRUE(dir.Strays().empty()) << name;
+    if (held >= 0) {
+      struct stat was, conf;
+      ASSERT_EQ(::fstat(held, &was), 0);
+      ASSERT_EQ(::stat(dir.conf().c_str(), &conf), 0);
+      EXPECT_NE(was.st_ino, conf.st_ino) << "the kept descriptor holds the configuration";
+      ::close(held);
+    }
   }
 }
 

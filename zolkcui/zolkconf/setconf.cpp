@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <utility>
 
@@ -49,45 +50,81 @@ ConfLine Root = {nullptr, nullptr, 0};
 
 using Fd = zolkinternal::UniqueFd;
 
-// The temporary file of a rewrite, the target's name with kTempSuffix: the
-// same name in every run, so that a run killed half-way leaves at most one
-// such file, which the next run takes over and empties. A run holds an
-// flock() lock on it from opening until it is renamed or removed; a second
-// run waits for the first, and opens the name afresh when the file it
-// waited for has been renamed over the target or removed meanwhile. Not
-// renamed, it is removed while still locked.
+// Every run holds an flock() lock on the configuration file itself from
+// before it reads the file until the new content is in place, so that runs
+// at the same time take turns whole: each reads what the one before wrote,
+// and no two rewrites, in place or by rename, ever overlap. A run that
+// waited on a file the run before replaced by rename locks the new one.
+// The lock needs no file of its own, so it is had also where the caller may
+// write the file but not its directory. Anyone who may read the file can
+// hold such a lock; the wait for it is bounded by kLockWaitSeconds, after
+// which the run ends as one that cannot open the file.
+constexpr int kLockWaitSeconds = 30;
+
+class ConfLock final {
+ public:
+  // held() is false when the file cannot be opened or is no regular file
+  // (the load then reports why) or when the wait ran out.
+  explicit ConfLock(const char *path) {
+    const std::time_t deadline = std::time(nullptr) + kLockWaitSeconds;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+      Fd fd(::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+      struct stat held, named;
+      if (fd.get() < 0 || ::fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode)) return;
+      if (!lockUntil(fd.get(), deadline)) {
+        timedOut_ = true;
+        return;
+      }
+      if (::stat(path, &named) == 0 && named.st_dev == held.st_dev &&
+          named.st_ino == held.st_ino) {
+        fd_.reset(fd.release());
+        return;
+      }
+      // Replaced by the run that held the lock: lock what is there now.
+    }
+  }
+  bool held() const { return fd_.get() >= 0; }
+  bool timedOut() const { return timedOut_; }
+
+ private:
+  static bool lockUntil(int fd, std::time_t deadline) {
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK && errno != EINTR) return false;
+      if (std::time(nullptr) > deadline) return false;
+      ::usleep(2000);
+    }
+    return true;
+  }
+
+  Fd fd_;
+  bool timedOut_ = false;
+};
+
+// The temporary file of a rewrite by rename: the target's name with
+// kTempSuffix, created exclusively and never opened when it is already
+// there, so that no one else can hold a descriptor on the file that becomes
+// the configuration. Runs take turns under the ConfLock, so a file found at
+// that name is the leftover of a killed run or somebody else's: it is
+// removed and a new one created. Not renamed, the file is removed again.
 const char kTempSuffix[] = ".zolk2conf-new";
 
 class TempFile final {
  public:
-  // fd() is -1 when the file cannot be had (it is then left alone).
+  // fd() is -1 when no file of our own can be created there.
   explicit TempFile(const std::string &target) : path_(target + kTempSuffix) {
-    for (int attempt = 0; attempt < 16 && fd_ < 0; ++attempt) {
-      Fd fd(::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                   0600));
-      if (fd.get() < 0) return;
-      int rc;
-      do {
-        rc = ::flock(fd.get(), LOCK_EX);
-      } while (rc != 0 && errno == EINTR);
-      struct stat held, named;
-      if (rc != 0 || ::fstat(fd.get(), &held) != 0) return;
-      if (::lstat(path_.c_str(), &named) != 0 || named.st_dev != held.st_dev ||
-          named.st_ino != held.st_ino) {
-        continue;  // renamed or removed by the run that held it
-      }
-      if (!S_ISREG(held.st_mode) || held.st_nlink != 1 || ::ftruncate(fd.get(), 0) != 0) return;
-      fd_ = fd.release();
+    for (int attempt = 0; attempt < 16; ++attempt) {
+      fd_.reset(::open(path_.c_str(),
+                       O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600));
+      if (fd_.get() >= 0 || errno != EEXIST) return;
+      if (::unlink(path_.c_str()) != 0 && errno != ENOENT) return;
     }
   }
   ~TempFile() {
-    if (fd_ < 0) return;
-    if (!committed_) ::unlink(path_.c_str());
-    ::close(fd_);  // releases the lock, after the rename or removal
+    if (fd_.get() >= 0 && !committed_) ::unlink(path_.c_str());
   }
   TempFile(const TempFile &) = delete;
   TempFile &operator=(const TempFile &) = delete;
-  int fd() const { return fd_; }
+  int fd() const { return fd_.get(); }
   bool commit(const char *target) {
     if (::rename(path_.c_str(), target) != 0) return false;
     committed_ = true;
@@ -96,7 +133,7 @@ class TempFile final {
 
  private:
   const std::string path_;
-  int fd_ = -1;
+  Fd fd_;
   bool committed_ = false;
 };
 
@@ -288,8 +325,7 @@ Replacement replaceByRename(const std::string &target, const struct stat &st,
   if (::fchown(temp.fd(), st.st_uid, st.st_gid) != 0 || ::fchmod(temp.fd(), 0644) != 0) {
     return Replacement::kNotPossible;
   }
-  // Write errors show in the sync at the latest; the file is closed after
-  // the rename, which must happen under the lock.
+  // Write errors show in the sync at the latest.
   if (!writeAll(temp.fd(), content) || ::fsync(temp.fd()) != 0) return Replacement::kFailed;
   if (!temp.commit(target.c_str())) return Replacement::kNotPossible;
 
@@ -395,6 +431,11 @@ extern "C" int setConf(int logging, const char *logFile, const char *logSize,
                        const char *intervalSec, const char *maxMsgNum) {
   freeBuff();
   resetValues();
+  const ConfLock lock(cs_ConfFile);
+  if (lock.timedOut()) {
+    ic_LogPrintf(messageDestination(logging), "Failed to open. '%s'", cs_ConfFile);
+    return 14;
+  }
   int rc = loadConf(logging, logSize, mapSize);
   if (rc == 0) {
     rc = saveConf(logging, logFile, logSize, fileNum, mapSize, watchDog, intervalSec, maxMsgNum);
