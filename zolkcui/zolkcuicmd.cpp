@@ -2,6 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "ilogs.h"
 #include "zolkcuicmnfunc.h"
 #include "zolkgetopt.h"
@@ -9,6 +13,27 @@
 namespace {
 
 const size_t kCommandLineSize = 1025;  // at most 1024 characters and a terminator
+
+// Delivers what the run printed on standard output. A value or help text
+// that never reached its reader must not pass for success: the loss is
+// reported on standard error (and in the execution log) and a run that
+// would have ended with 0 ends with ZOLK_STATUS_OUTPUT_LOST instead.
+int deliverStandardOutput(int logging, int status) {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  if (flushed && !std::ferror(stdout)) return status;
+  const int error = errno;
+  char message[160];
+  if (error != 0) {
+    std::snprintf(message, sizeof message, "Failed to write. 'standard output' (%s)",
+                  std::strerror(error));
+  } else {
+    std::snprintf(message, sizeof message, "Failed to write. 'standard output'");
+  }
+  ic_LogPrintf(IC_DEST_STDERR, "%s", message);
+  if (logging) ic_LogPrintf(IC_DEST_LOG, "%s", message);
+  return status == 0 ? ZOLK_STATUS_OUTPUT_LOST : status;
+}
 
 }  // namespace
 
@@ -30,7 +55,7 @@ int runBegin(struct ZolkCuiRun *run, int argc, char *const argv[], const char *h
              int *status) {
   if (run->help) {
     ic_LogPrintf(IC_DEST_STDOUT, "%s", help);
-    *status = 0;
+    *status = deliverStandardOutput(0, 0);
     return -1;
   }
   if (run->logging) {
@@ -55,6 +80,7 @@ int runBegin(struct ZolkCuiRun *run, int argc, char *const argv[], const char *h
 }
 
 int runFinish(const struct ZolkCuiRun *run, int status) {
+  status = deliverStandardOutput(run->logging, status);
   if (run->logging) {
     ic_LogPrintf(IC_DEST_LOG, "COMMAND RETURN CODE : %d", status);
     ic_LogFileClose();

@@ -17,6 +17,10 @@
 extern "C" {
 #endif
 
+/* Exit status of a run whose output on standard output could not be
+ * written (a full disk, a closed or broken stream). */
+#define ZOLK_STATUS_OUTPUT_LOST 16
+
 /* Size of the execution log name: at most 1024 characters and a terminator. */
 #define ZOLK_LOG_NAME_SIZE 1025
 
@@ -48,7 +52,7 @@ void runNoteWrongArgument(struct ZolkCuiRun *run, char *const argv[]);
 
 /*
  * Begins a run once the options are parsed: prints help on standard output
- * (status 0), refuses an empty -l name on standard error (1), opens the
+ * (status 0, or ZOLK_STATUS_OUTPUT_LOST when it could not be written), refuses an empty -l name on standard error (1), opens the
  * execution log and records the command line in it, and reports a wrong
  * argument (1, the run finished as by runFinish). Returns 0 when the command
  * goes on with its own work, -1 when the run is over with *status as its
@@ -56,8 +60,9 @@ void runNoteWrongArgument(struct ZolkCuiRun *run, char *const argv[]);
  */
 int runBegin(struct ZolkCuiRun *run, int argc, char *const argv[], const char *help,
              int *status);
-/* Ends the run: the status goes to the execution log, which closes.
- * Returns status. */
+/* Ends the run: flushes standard output, where a failure is reported on
+ * standard error and turns status 0 into ZOLK_STATUS_OUTPUT_LOST; the final
+ * status goes to the execution log, which closes. Returns that status. */
 int runFinish(const struct ZolkCuiRun *run, int status);
 
 /* Where the messages of a run go: the execution log when logging is

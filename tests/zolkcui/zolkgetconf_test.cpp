@@ -1,6 +1,8 @@
 // zolk2getconf as people and scripts run it: what reaches standard output,
 // standard error and the execution log, and the exit status.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <regex>
@@ -113,6 +115,54 @@ TEST(Zolk2GetConf, ExecutionLogRecordsTheRun) {
                             start + "\nWrong argument\\.\nCOMMAND RETURN CODE : 1\n");
   const std::string log = zolktest::ReadFile(dir / "run.log");
   EXPECT_TRUE(std::regex_match(log, expected)) << log;
+}
+
+// Output that never reached its reader is no success: both commands say so
+// on standard error and end with 16, and a run that failed otherwise keeps
+// its own status.
+TEST(Zolk2GetConf, LostStandardOutputIsReported) {
+  const char kFull[] = "Failed to write. 'standard output' (No space left on device)\n";
+  const char kClosed[] = "Failed to write. 'standard output' (Bad file descriptor)\n";
+  const struct {
+    const char *name;
+    const char *program;
+    std::vector<std::string> args;
+    bool closed;  // standard output closed rather than /dev/full
+    int rc;
+    const char *err;
+  } cases[] = {
+      {"getconf value", ZOLK_TEST_GETCONF, {"-b"}, false, 16, kFull},
+      {"getconf values, logged", ZOLK_TEST_GETCONF, {"-bsn", "-l", "run.log"}, false, 16, kFull},
+      {"getconf closed", ZOLK_TEST_GETCONF, {"-n"}, true, 16, kClosed},
+      {"getconf help", ZOLK_TEST_GETCONF, {"-h"}, false, 16, kFull},
+      {"getconf missing key keeps 15", ZOLK_TEST_GETCONF, {"-bf"}, false, 15,
+       "LogFile : FAILED\nData not found. 'LogFile'\nFailed to write. 'standard output' "
+       "(No space left on device)\n"},
+      {"getconf nothing printed", ZOLK_TEST_GETCONF, {"-x"}, false, 1, "Wrong argument. '-x'\n"},
+      {"conf help", ZOLK_TEST_CONF, {"-h"}, false, 16, kFull},
+      {"conf sets, prints nothing", ZOLK_TEST_CONF, {"-n", "5"}, true, 0, ""},
+  };
+  for (const auto &c : cases) {
+    ConfDir dir;
+    dir.Write(kDefaultConf);
+    zolktest::ProcessOptions options;
+    options.workDir = dir.path();
+    options.prepareChild = [&c] {
+      if (c.closed) return ::close(1);
+      const int full = ::open("/dev/full", O_WRONLY);
+      return full < 0 || ::dup2(full, 1) < 0 ? 1 : 0;
+    };
+    std::vector<std::string> argv{c.program};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const zolktest::ProcessResult r = zolktest::RunProcess(argv, options);
+    EXPECT_EQ(r.exitCode, c.rc) << c.name;
+    EXPECT_EQ(r.err, c.err) << c.name;
+    if (c.args.size() > 1 && c.args[1] == "-l") {
+      const std::string log = zolktest::ReadFile(dir / "run.log");
+      EXPECT_NE(log.find(std::string(c.err) + "COMMAND RETURN CODE : 16\n"), std::string::npos)
+          << c.name << "\n" << log;
+    }
+  }
 }
 
 }  // namespace
