@@ -9,7 +9,8 @@
 #   scripts/test.sh [normal|asan|tsan|fuzz]...    (default: all four)
 #
 # Build trees go to build/test-<config> (build/fuzz for fuzz); JOBS sets the
-# parallelism.
+# parallelism. The first configuration that fails ends the run with its
+# status, after a summary of every configuration: passed, failed or not run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/deps.sh"
@@ -42,7 +43,23 @@ run_config() {
   awk -f "$root/scripts/skipped.awk" "$dir/Testing/Temporary/LastTest.log"
 }
 
+# Runs the configurations in order and stops at the first that fails, but
+# always ends with a summary that says which passed, which failed and which
+# were not run, so a stop never hides what was left out.
+declare -A outcome=()
+summary() {
+  local c status=$?
+  echo "=== summary"
+  for c in "${configs[@]}"; do
+    printf '  %-7s %s\n' "$c" "${outcome[$c]:-not run}"
+  done
+  return $status
+}
+trap summary EXIT
+
 for c in "${configs[@]}"; do
+  outcome[$c]="failed"
   run_config "$c"
+  outcome[$c]="passed"
 done
 echo "=== all test configurations passed: ${configs[*]}"
