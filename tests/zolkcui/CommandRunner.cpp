@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -50,9 +52,37 @@ zolktest::ProcessResult ConfDir::Run(const char *program, const std::vector<std:
   return zolktest::RunProcess(argv, options);
 }
 
+namespace {
+
+// Another user may not be able to reach the build tree (a checkout under
+// /root, or in a directory of mode 0700): the command runs from a copy in
+// the test's own directory, executed by a path relative to it, so that only
+// that directory must be open to the user. Returns the relative path, or ""
+// when the copy cannot be made.
+std::string CopyForOtherUser(const std::string &workDir, const char *program) {
+  const std::string dir = ".run-as";
+  const char *slash = std::strrchr(program, '/');
+  const std::string relative = dir + "/" + (slash != nullptr ? slash + 1 : program);
+  if (::mkdir((workDir + "/" + dir).c_str(), 0755) != 0 && errno != EEXIST) return "";
+  std::ifstream in(program, std::ios::binary);
+  std::ofstream out(workDir + "/" + relative, std::ios::binary | std::ios::trunc);
+  out << in.rdbuf();
+  out.close();
+  if (!in || !out || ::chmod((workDir + "/" + relative).c_str(), 0755) != 0) return "";
+  return relative;
+}
+
+}  // namespace
+
 zolktest::ProcessResult RunIsolated(const std::string &workDir, const char *program,
                                     const std::vector<std::string> &args, const Isolation &how) {
   const std::string outPath = workDir + "/.stdout", errPath = workDir + "/.stderr";
+  const std::string runAsCopy = how.runAs.uid != 0 ? CopyForOtherUser(workDir, program) : "";
+  if (how.runAs.uid != 0 && runAsCopy.empty()) {
+    zolktest::ProcessResult failed;
+    failed.exitCode = kCannotRunAs;
+    return failed;
+  }
   zolktest::ProcessResult r = zolktest::RunInChild([&]() -> int {
     if (how.privateMounts && zolktest::EnterPrivateMountNamespace() != 0) return 201;
     if (how.setup && how.setup() != 0) return 202;
@@ -67,6 +97,7 @@ zolktest::ProcessResult RunIsolated(const std::string &workDir, const char *prog
                           ::setresgid(as.gid, as.gid, as.gid) != 0 ||
                           ::setresuid(as.uid, as.uid, as.uid) != 0))
         _exit(207);
+      if (!runAsCopy.empty() && ::access(runAsCopy.c_str(), X_OK) != 0) _exit(kCannotRunAs);
       struct rlimit limit = {how.fileSizeLimit, how.fileSizeLimit};
       if (how.fileSizeLimit != RLIM_INFINITY) {
         ::signal(SIGXFSZ, SIG_IGN);
@@ -75,7 +106,7 @@ zolktest::ProcessResult RunIsolated(const std::string &workDir, const char *prog
       std::vector<char *> argv{const_cast<char *>(program)};
       for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
       argv.push_back(nullptr);
-      ::execv(program, argv.data());
+      ::execv(runAsCopy.empty() ? program : runAsCopy.c_str(), argv.data());
       _exit(127);
     }
     if (pid > 0 && how.killAfter > 0) {

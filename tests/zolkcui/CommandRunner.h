@@ -61,9 +61,15 @@ struct Isolation {
   useconds_t killAfter = 0;                     // SIGKILL this long after the fork (0: never)
 };
 
+// Exit status of RunIsolated when the command cannot be run as the other
+// user: its copy cannot be made, or the user may not enter workDir.
+inline constexpr int kCannotRunAs = 208;
+
 // Runs program with args in workDir from a forked child prepared as told;
 // the command's streams are collected through files in workDir. The exit
-// status is 200 when the command was killed by a signal.
+// status is 200 when the command was killed by a signal. Run as another
+// user, the command is a copy in workDir, which that user must be able to
+// enter (status kCannotRunAs otherwise).
 zolktest::ProcessResult RunIsolated(const std::string &workDir, const char *program,
                                     const std::vector<std::string> &args, const Isolation &how);
 
