@@ -245,6 +245,11 @@ std::vector<Call> Calls(const std::string& function) {
   return out;
 }
 
+size_t LiveInstances() {
+  std::lock_guard<std::mutex> guard(gs_lock);
+  return gs_instances.size();
+}
+
 void SetNextHandle(uint32_t handle) {
   std::lock_guard<std::mutex> guard(gs_lock);
   gs_nextHandle = handle;

@@ -16,6 +16,7 @@
 #ifndef ZOLK_SUPPORT_ZOLK2T_CONTROL_H
 #define ZOLK_SUPPORT_ZOLK2T_CONTROL_H
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -46,6 +47,9 @@ void Script(const std::string& function, int result, int word = -1, int detail =
 // The calls since the last Reset, all or those of one function.
 std::vector<Call> Calls();
 std::vector<Call> Calls(const std::string& function);
+
+// The instances created and not yet deleted.
+size_t LiveInstances();
 
 // The handle the next created instance gets (later ones count up from it).
 void SetNextHandle(uint32_t handle);

@@ -4,8 +4,10 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <zolk2sys.h>
@@ -19,15 +21,19 @@ namespace {
 
 #define STR "Ljava/lang/String;"
 
-// The number of entries of a directory, "." and ".." aside.
-size_t FileCount(const std::string& dir) {
-  size_t n = 0;
+// The entries of a directory, "." and ".." aside, sorted.
+std::vector<std::string> Names(const std::string& dir) {
+  std::vector<std::string> names;
   if (DIR* d = ::opendir(dir.c_str())) {
-    while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
+    while (dirent* e = ::readdir(d))
+      if (e->d_name[0] != '.') names.push_back(e->d_name);
     ::closedir(d);
   }
-  return n;
+  std::sort(names.begin(), names.end());
+  return names;
 }
+
+size_t FileCount(const std::string& dir) { return Names(dir).size(); }
 
 class SysLogJniTest : public JvmTest {
  protected:
@@ -284,6 +290,40 @@ TEST_P(SysLogJniEncodingTest, TextIsWrittenInTheDefaultEncoding) {
 INSTANTIATE_TEST_SUITE_P(Encodings, SysLogJniEncodingTest, ::testing::Values("UTF-8", "EUC-JP"),
                          [](const auto& info) {
                            return std::string(info.param) == "UTF-8" ? "Utf8" : "EucJp";
+                         });
+
+// A cleanup pattern that the default encoding cannot hold would reach the
+// cleanup with a '?' (a wildcard) in place of each such character; it is
+// refused with EILSEQ and nothing is deleted.
+class SysLogJniCleanupEncodingTest : public SysLogJniEncodingTest {};
+
+TEST_P(SysLogJniCleanupEncodingTest, PatternTheEncodingCannotHoldIsRefused) {
+  const bool ascii = Encoding() == "US-ASCII";
+  const std::vector<std::string> all = {"report-A.log", "report-B.log", "report-é.log"};
+  const struct {
+    const char* what;
+    const char* name;  // modified UTF-8
+    int expected;
+    std::vector<std::string> left;
+  } cases[] = {
+      {"e acute", "report-é.log", ascii ? 84 : 0,
+       ascii ? all : std::vector<std::string>{"report-A.log", "report-B.log"}},
+      {"lone surrogate", "report-\xED\xA0\x80.log", 84, all},
+  };
+  for (const char* method : {"fileClearByNum", "fileClearByTime"}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(method) + " " + c.what);
+      TempDir dir;
+      for (const std::string& name : all) WriteFile(dir / name, "x");
+      EXPECT_EQ(StaticInt(op_, method, "(" STR "I)I", Str(dir / c.name), 0), c.expected);
+      EXPECT_EQ(Names(dir.path()), c.left);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, SysLogJniCleanupEncodingTest,
+                         ::testing::Values("US-ASCII", "UTF-8"), [](const auto& info) {
+                           return std::string(info.param) == "UTF-8" ? "Utf8" : "UsAscii";
                          });
 
 }  // namespace

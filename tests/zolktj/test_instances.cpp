@@ -2,8 +2,11 @@
 // and pelvar.zolklibM.ZolkJniTrace (zolklibM style) through a real virtual
 // machine, their natives called with byte arrays as the classes pass them.
 #include <algorithm>
+#include <atomic>
 #include <functional>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -356,6 +359,87 @@ TEST_F(InstanceTest, EndToEndTwoInstancesOfEachClass) {
   EXPECT_EQ(TraceLines(dir / "beta1.log"), Strings{"4|idb|||T|from b\r\n"});
   EXPECT_EQ(TraceLines(dir / "gamma1.log"), Strings{"5|f||s||from c\r\n"});
   EXPECT_EQ(TraceLines(dir / "delta1.log"), Strings{"6|f||s|TT|from d\r\n"});
+}
+
+// One instance per object, ended once. A second start() is refused and
+// leaves the first instance for close(). Threads ending, closing and
+// writing to one object at once delete its instance once, and no write
+// reaches the core with the handle after its delete.
+TEST_F(InstanceTest, EachObjectStartsAndEndsItsInstanceOnce) {
+  JavaVM* vm = nullptr;
+  ASSERT_EQ(env()->GetJavaVM(&vm), JNI_OK);
+  const struct {
+    jclass cls;
+    std::string err, startSig;
+  } classes[] = {{j2_, ERR2, "(" STR STR "III)" ERR2}, {m_, ERRM, "(" STR STR "IIII)" ERRM}};
+  constexpr int kRounds = 200;
+  constexpr int kThreads = 6;  // by turns: end(), close(), put()
+  for (const auto& c : classes) {
+    SCOPED_TRACE(c.err);
+    // No file set; start() reads only the ints its signature has.
+    auto start = [&](jobject o) {
+      return Read(Object(o, "start", c.startSig.c_str(), Str("a"), nullptr, 0, 0, 0, 0));
+    };
+    zolk2t::Reset();
+    jobject o = New(c.cls, "()V");
+    ASSERT_EQ(start(o), NoErr());
+    const jlong first = LongField(o, "m_jniInstance");
+    start(o);
+    EXPECT_EQ(TakeException(), "java.lang.IllegalStateException");
+    EXPECT_EQ(LongField(o, "m_jniInstance"), first);
+    Void(o, "close", "()V");
+    EXPECT_EQ(zolk2t::LiveInstances(), 0u);
+    EXPECT_EQ(zolk2t::Calls("ZOLK2_DeleteInstance").size(), 1u);
+
+    zolk2t::Reset();
+    const jobject shared = env()->NewGlobalRef(o), text = env()->NewGlobalRef(B("t"));
+    const jmethodID end = env()->GetMethodID(c.cls, "end", ("()" + c.err).c_str());
+    const jmethodID close = env()->GetMethodID(c.cls, "close", "()V");
+    const jmethodID put =
+        env()->GetMethodID(c.cls, "put", ("(I" BYTES BYTES BYTES BYTES ")" + c.err).c_str());
+    ASSERT_TRUE(end != nullptr && close != nullptr && put != nullptr);
+    std::atomic<int> failed{0};  // calls that threw, threads that could not attach
+    for (int round = 0; round < kRounds; ++round) {
+      LocalFrame frame(env());
+      ASSERT_EQ(start(o), NoErr());
+      std::atomic<int> waiting{kThreads};
+      std::vector<std::thread> threads;
+      for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+          JNIEnv* e = nullptr;
+          const bool attached =
+              vm->AttachCurrentThread(reinterpret_cast<void**>(&e), nullptr) == JNI_OK;
+          for (--waiting; waiting.load() > 0;) std::this_thread::yield();
+          if (!attached) {
+            ++failed;
+            return;
+          }
+          jobject r = nullptr;
+          if (t % 3 == 0) r = e->CallObjectMethod(shared, end);
+          if (t % 3 == 1) e->CallVoidMethod(shared, close);
+          if (t % 3 == 2) r = e->CallObjectMethod(shared, put, 3, text, text, nullptr, text);
+          if (e->ExceptionCheck()) {
+            e->ExceptionClear();
+            ++failed;
+          }
+          e->DeleteLocalRef(r);
+          vm->DetachCurrentThread();
+        });
+      for (std::thread& t : threads) t.join();
+    }
+    env()->DeleteGlobalRef(text);
+    env()->DeleteGlobalRef(shared);
+    EXPECT_EQ(failed.load(), 0);
+    EXPECT_EQ(zolk2t::Calls("ZOLK2_DeleteInstance").size(), size_t{kRounds});
+    EXPECT_EQ(zolk2t::LiveInstances(), 0u);
+    std::set<Arg> deleted;
+    size_t late = 0;
+    for (const zolk2t::Call& call : zolk2t::Calls()) {
+      if (call.function == "ZOLK2_DeleteInstance") deleted.insert(call.args[0]);
+      if (call.function == "ZOLK2_PutInstanceWithIdEx") late += deleted.count(call.args[0]);
+    }
+    EXPECT_EQ(late, 0u) << "writes with a deleted handle";
+  }
 }
 
 // A class path without the two error classes: zolklibM turns the missing

@@ -1,5 +1,7 @@
 package pelvar.zolklib2;
 
+import java.util.concurrent.locks.StampedLock;
+
 /**
  * A trace instance of the core trace library: each object starts its own
  * instance, writes to it and ends it. Texts are passed as bytes, already
@@ -10,6 +12,16 @@ package pelvar.zolklib2;
  * <p>Methods that return {@link ZolkErrCode} answer null on success. Use the
  * object in a try-with-resources block: {@link #close()} ends the instance
  * once.
+ *
+ * <p>An object may be shared by threads. It starts one instance at a time:
+ * {@code start} on a started object throws {@link IllegalStateException}
+ * and changes nothing. {@link #end()} and {@link #close()} end the instance
+ * exactly once, whichever threads call them. A call that passes the
+ * instance to the core ({@code put}, the setters, {@code traceBackup},
+ * {@code chFileAttr}) runs wholly before the instance is ended or wholly
+ * after it, when it finds no instance and answers the core's error; such
+ * calls do not wait for one another, only {@code start} and {@code end}
+ * wait for them.
  *
  * <pre>{@code
  * try (ZolkJniTrace2 trace = new ZolkJniTrace2()) {
@@ -27,9 +39,13 @@ public final class ZolkJniTrace2 implements AutoCloseable {
     /** Start flag: a qualified result 2 of the core counts as success. */
     public static final int ACCEPT_QUALIFIED = 1;
 
-    /** The core's instance handle, zero-extended; valid only after a successful start. */
+    /** The core's instance handle, zero-extended; 0 (no instance) while none is started. */
     private long m_jniInstance;
     private boolean started;
+    // Start and end hold it exclusively, so that an instance is made and
+    // deleted once; every call passing the handle to the core shares it, so
+    // that none passes a handle the core has deleted (and may give again).
+    private final StampedLock lock = new StampedLock();
 
     /** An object without an instance yet; see {@link #start}. */
     public ZolkJniTrace2() {
@@ -45,11 +61,23 @@ public final class ZolkJniTrace2 implements AutoCloseable {
      * @param count trace files in the rotation
      * @param flags {@link #ACCEPT_QUALIFIED} or 0
      * @return null, or the error
+     * @throws IllegalStateException if the object is started already
      */
     public ZolkErrCode start(byte[] name, byte[] path, int size, int count, int flags) {
-        ZolkErrCode err = jni_startTrace(name, path, size, count, flags);
-        started = err == null;
-        return err;
+        long stamp = lock.writeLock();
+        try {
+            if (started) {
+                throw new IllegalStateException("the instance is already started");
+            }
+            ZolkErrCode err = jni_startTrace(name, path, size, count, flags);
+            started = err == null;
+            if (!started) {
+                m_jniInstance = 0;  // the native leaves the handle of the instance it deleted
+            }
+            return err;
+        } finally {
+            lock.unlockWrite(stamp);
+        }
     }
 
     /**
@@ -61,22 +89,31 @@ public final class ZolkJniTrace2 implements AutoCloseable {
      * @param count trace files in the rotation
      * @param flags {@link #ACCEPT_QUALIFIED} or 0
      * @return null, or the error
+     * @throws IllegalStateException if the object is started already
      */
     public ZolkErrCode start(String name, String path, int size, int count, int flags) {
         return start(bytes(name), bytes(path), size, count, flags);
     }
 
     /**
-     * Ends the instance; later calls do nothing and answer null.
+     * Ends the instance; later calls, from any thread, do nothing and answer
+     * null. The object can then be started again.
      *
      * @return null, or the error
      */
     public ZolkErrCode end() {
-        if (!started) {
-            return null;
+        long stamp = lock.writeLock();
+        try {
+            if (!started) {
+                return null;
+            }
+            started = false;
+            long handle = m_jniInstance;
+            m_jniInstance = 0;
+            return jni_endTrace(handle);
+        } finally {
+            lock.unlockWrite(stamp);
         }
-        started = false;
-        return jni_endTrace(m_jniInstance);
     }
 
     /** Ends the instance if it is still started. */
@@ -96,7 +133,12 @@ public final class ZolkJniTrace2 implements AutoCloseable {
      * @return null, or the error
      */
     public ZolkErrCode put(int level, byte[] id, byte[] text, byte[] type, byte[] message) {
-        return jni_putMsg(m_jniInstance, level, id, text, type, message);
+        long stamp = lock.readLock();
+        try {
+            return jni_putMsg(m_jniInstance, level, id, text, type, message);
+        } finally {
+            lock.unlockRead(stamp);
+        }
     }
 
     /**
@@ -120,7 +162,12 @@ public final class ZolkJniTrace2 implements AutoCloseable {
      * @return the core's result
      */
     public int setLogLevel(int level) {
-        return jni_setLogLevel(m_jniInstance, level);
+        long stamp = lock.readLock();
+        try {
+            return jni_setLogLevel(m_jniInstance, level);
+        } finally {
+            lock.unlockRead(stamp);
+        }
     }
 
     /**
@@ -130,7 +177,12 @@ public final class ZolkJniTrace2 implements AutoCloseable {
      * @return the core's result
      */
     public int setFileThreshold(int threshold) {
-        return jni_setFileThreshold(m_jniInstance, threshold);
+        long stamp = lock.readLock();
+        try {
+            return jni_setFileThreshold(m_jniInstance, threshold);
+        } finally {
+            lock.unlockRead(stamp);
+        }
     }
 
     /**
@@ -140,7 +192,12 @@ public final class ZolkJniTrace2 implements AutoCloseable {
      * @return the core's result
      */
     public int setShmThreshold(int threshold) {
-        return jni_setShmThreshold(m_jniInstance, threshold);
+        long stamp = lock.readLock();
+        try {
+            return jni_setShmThreshold(m_jniInstance, threshold);
+        } finally {
+            lock.unlockRead(stamp);
+        }
     }
 
     /**
@@ -150,7 +207,12 @@ public final class ZolkJniTrace2 implements AutoCloseable {
      * @return null, or the error
      */
     public ZolkErrCode traceBackup(byte[] path) {
-        return jni_traceBackup(m_jniInstance, path);
+        long stamp = lock.readLock();
+        try {
+            return jni_traceBackup(m_jniInstance, path);
+        } finally {
+            lock.unlockRead(stamp);
+        }
     }
 
     /**
@@ -160,7 +222,12 @@ public final class ZolkJniTrace2 implements AutoCloseable {
      * @return null, or the error
      */
     public ZolkErrCode chFileAttr(int attribute) {
-        return jni_chFileAttr(m_jniInstance, attribute);
+        long stamp = lock.readLock();
+        try {
+            return jni_chFileAttr(m_jniInstance, attribute);
+        } finally {
+            lock.unlockRead(stamp);
+        }
     }
 
     /**

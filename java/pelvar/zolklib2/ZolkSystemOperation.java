@@ -1,19 +1,43 @@
 package pelvar.zolklib2;
 
+import java.nio.charset.Charset;
+
 /**
  * The system log library's default instance, the process id, and the cleanup
  * of old log files. The constants are those of {@link ZolkSystemLog}.
  *
  * <p>Unlike {@link ZolkSystemLog}, these methods answer plain system error
  * numbers: 0 for success, 22 for an invalid argument, 13 when a string could
- * not be converted.
+ * not be converted, 84 for a cleanup pattern the default encoding cannot hold.
  */
 public final class ZolkSystemOperation {
     static {
         ZolkNativeLibrary.loadSysLog();
     }
 
+    /** Error number of a cleanup pattern the default encoding cannot hold (EILSEQ). */
+    private static final int EILSEQ = 84;
+    /** The natives refuse a cleanup pattern of this many bytes or more. */
+    private static final int PATTERN_BYTES_MAX = 1024;
+
     private ZolkSystemOperation() {
+    }
+
+    /**
+     * Whether the bytes the natives make of a cleanup pattern stand for
+     * exactly that pattern. The default encoding writes '?' for a character
+     * it cannot encode, which the cleanup would take for a wildcard and so
+     * delete files the caller never named.
+     */
+    private static boolean patternSurvivesEncoding(String pattern) {
+        // Every code point takes at least one byte and at most two chars, so
+        // the natives refuse a pattern this long for its length; it is not
+        // encoded here, where a huge one would exhaust the heap.
+        if (pattern == null || pattern.length() >= 2 * PATTERN_BYTES_MAX) {
+            return true;
+        }
+        Charset charset = Charset.defaultCharset();
+        return new String(pattern.getBytes(charset), charset).equals(pattern);
     }
 
     /**
@@ -23,9 +47,14 @@ public final class ZolkSystemOperation {
      * @param pattern a path whose last part may hold wildcards, e.g. "/var/log/app/app*.log"
      * @param keep    how many of the newest matching files to keep (0 or less: none)
      * @return 0 or an errno value: 22 for a null pattern or one with a NUL character,
-     *         36 for a pattern of 1024 bytes or more (nothing is deleted)
+     *         36 for a pattern of 1024 bytes or more, 84 ({@code EILSEQ}) for one
+     *         whose bytes in the default encoding do not give back the same text
+     *         (a character it cannot encode); nothing is deleted then
      */
     public static int fileClearByNum(String pattern, int keep) {
+        if (!patternSurvivesEncoding(pattern)) {
+            return EILSEQ;
+        }
         return cs_fileClearByNum(pattern, keep);
     }
 
@@ -37,6 +66,9 @@ public final class ZolkSystemOperation {
      * @return 0 or an errno value, as for {@link #fileClearByNum}
      */
     public static int fileClearByTime(String pattern, int seconds) {
+        if (!patternSurvivesEncoding(pattern)) {
+            return EILSEQ;
+        }
         return cs_fileClearByTime(pattern, seconds);
     }
 

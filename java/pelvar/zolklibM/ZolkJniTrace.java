@@ -1,5 +1,7 @@
 package pelvar.zolklibM;
 
+import java.util.concurrent.locks.StampedLock;
+
 import pelvar.zolklib2.ZolkNativeLibrary;
 
 /**
@@ -19,6 +21,16 @@ import pelvar.zolklib2.ZolkNativeLibrary;
  * <p>Use the object in a try-with-resources block: {@link #close()} ends the
  * instance once.
  *
+ * <p>An object may be shared by threads. It starts one instance at a time:
+ * {@code start} on a started object throws {@link IllegalStateException}
+ * and changes nothing. {@link #end()} and {@link #close()} end the instance
+ * exactly once, whichever threads call them. A call that passes the
+ * instance to the core ({@code put}, {@code flushBuffer}, the setters,
+ * {@code traceBackup}, {@code chFileAttr}) runs wholly before the instance
+ * is ended or wholly after it, when it finds no instance and answers the
+ * core's error; such calls do not wait for one another, only {@code start}
+ * and {@code end} wait for them.
+ *
  * <pre>{@code
  * try (ZolkJniTrace trace = new ZolkJniTrace()) {
  *     if (trace.start("orders", "/var/trc", 4, 1 << 20, 0, 0) == null) {
@@ -36,9 +48,13 @@ public final class ZolkJniTrace implements AutoCloseable {
     /** Start flag: a qualified result 2 of the core counts as success. */
     public static final int ACCEPT_QUALIFIED = 1;
 
-    /** The core's instance handle, zero-extended; valid only after a successful start. */
+    /** The core's instance handle, zero-extended; 0 (no instance) while none is started. */
     private long m_jniInstance;
     private boolean started;
+    // Start and end hold it exclusively, so that an instance is made and
+    // deleted once; every call passing the handle to the core shares it, so
+    // that none passes a handle the core has deleted (and may give again).
+    private final StampedLock lock = new StampedLock();
 
     /** An object without an instance yet; see {@link #start}. */
     public ZolkJniTrace() {
@@ -55,11 +71,20 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @param extra passed to the core as it is
      * @param flags {@link #ACCEPT_QUALIFIED} or 0
      * @return null, or the error
+     * @throws IllegalStateException if the object is started already
      */
     public ZolkErrCode start(byte[] name, byte[] path, int count, int size, int extra, int flags) {
-        ZolkErrCode err = jni_startTrace(name, path, count, size, extra, flags);
-        started = err == null;
-        return err;
+        long stamp = lock.writeLock();
+        try {
+            if (started) {
+                throw new IllegalStateException("the instance is already started");
+            }
+            ZolkErrCode err = jni_startTrace(name, path, count, size, extra, flags);
+            started = err == null;
+            return err;
+        } finally {
+            lock.unlockWrite(stamp);
+        }
     }
 
     /**
@@ -72,22 +97,31 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @param extra passed to the core as it is
      * @param flags {@link #ACCEPT_QUALIFIED} or 0
      * @return null, or the error
+     * @throws IllegalStateException if the object is started already
      */
     public ZolkErrCode start(String name, String path, int count, int size, int extra, int flags) {
         return start(bytes(name), bytes(path), count, size, extra, flags);
     }
 
     /**
-     * Ends the instance; later calls do nothing and answer null.
+     * Ends the instance; later calls, from any thread, do nothing and answer
+     * null. The object can then be started again.
      *
      * @return null, or the error
      */
     public ZolkErrCode end() {
-        if (!started) {
-            return null;
+        long stamp = lock.writeLock();
+        try {
+            if (!started) {
+                return null;
+            }
+            started = false;
+            long handle = m_jniInstance;
+            m_jniInstance = 0;
+            return jni_endTrace(handle);
+        } finally {
+            lock.unlockWrite(stamp);
         }
-        started = false;
-        return jni_endTrace(m_jniInstance);
     }
 
     /** Ends the instance if it is still started. */
@@ -107,7 +141,12 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @return null, or the error
      */
     public ZolkErrCode put(int level, byte[] first, byte[] second, byte[] type, byte[] message) {
-        return jni_putMsg(m_jniInstance, level, first, second, type, message);
+        long stamp = lock.readLock();
+        try {
+            return jni_putMsg(m_jniInstance, level, first, second, type, message);
+        } finally {
+            lock.unlockRead(stamp);
+        }
     }
 
     /**
@@ -130,7 +169,12 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @return null, or the error
      */
     public ZolkErrCode flushBuffer() {
-        return jni_flushBuffer(m_jniInstance);
+        long stamp = lock.readLock();
+        try {
+            return jni_flushBuffer(m_jniInstance);
+        } finally {
+            lock.unlockRead(stamp);
+        }
     }
 
     /**
@@ -141,7 +185,12 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @return null, or the error
      */
     public ZolkErrCode traceBackup(byte[] path, int value) {
-        return jni_traceBackup(m_jniInstance, path, value);
+        long stamp = lock.readLock();
+        try {
+            return jni_traceBackup(m_jniInstance, path, value);
+        } finally {
+            lock.unlockRead(stamp);
+        }
     }
 
     /**
@@ -151,7 +200,12 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @return null, or the error
      */
     public ZolkErrCode chFileAttr(int attribute) {
-        return jni_chFileAttr(m_jniInstance, attribute);
+        long stamp = lock.readLock();
+        try {
+            return jni_chFileAttr(m_jniInstance, attribute);
+        } finally {
+            lock.unlockRead(stamp);
+        }
     }
 
     /**
@@ -161,7 +215,12 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @return the core's result
      */
     public int setLogLevel(int level) {
-        return jni_setLogLevel(m_jniInstance, level);
+        long stamp = lock.readLock();
+        try {
+            return jni_setLogLevel(m_jniInstance, level);
+        } finally {
+            lock.unlockRead(stamp);
+        }
     }
 
     /**
@@ -171,7 +230,12 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @return the core's result
      */
     public int setFileThreshold(int threshold) {
-        return jni_setFileThreshold(m_jniInstance, threshold);
+        long stamp = lock.readLock();
+        try {
+            return jni_setFileThreshold(m_jniInstance, threshold);
+        } finally {
+            lock.unlockRead(stamp);
+        }
     }
 
     /**
@@ -181,7 +245,12 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @return the core's result
      */
     public int setShmThreshold(int threshold) {
-        return jni_setShmThreshold(m_jniInstance, threshold);
+        long stamp = lock.readLock();
+        try {
+            return jni_setShmThreshold(m_jniInstance, threshold);
+        } finally {
+            lock.unlockRead(stamp);
+        }
     }
 
     /**
@@ -191,7 +260,12 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @return the core's result
      */
     public int setLockRetryTimes(int times) {
-        return jni_setLockRetryTimes(m_jniInstance, times);
+        long stamp = lock.readLock();
+        try {
+            return jni_setLockRetryTimes(m_jniInstance, times);
+        } finally {
+            lock.unlockRead(stamp);
+        }
     }
 
     /**
@@ -201,7 +275,12 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @return the core's result, or -1 for a time out of range
      */
     public int setLockSleepTime(long time) {
-        return jni_setLockSleepTime(m_jniInstance, time);
+        long stamp = lock.readLock();
+        try {
+            return jni_setLockSleepTime(m_jniInstance, time);
+        } finally {
+            lock.unlockRead(stamp);
+        }
     }
 
     /**
