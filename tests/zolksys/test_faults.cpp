@@ -115,9 +115,40 @@ int ChurnFiles(const TempDir& dir, int count) {
   return lost > 99 ? 99 : lost;
 }
 
+// Runs both cleanups of pattern at once, from two threads (by number
+// keeping `keep`), until each of others has ended; returns their exit
+// statuses. Every call must return 0 or ENOENT (a file removed between the
+// directory read and its stat).
+std::vector<int> CleanWhileTheyRun(const std::string& pattern, int keep,
+                                   std::vector<std::unique_ptr<Child>>& others) {
+  std::atomic<bool> stop{false};
+  std::map<int, int> byNum, byTime;
+  std::thread numbers([&] {
+    while (!stop.load()) ++byNum[ZOLK2_FileCleanupByNum(pattern.c_str(), keep)];
+  });
+  std::thread ages([&] {
+    while (!stop.load()) ++byTime[ZOLK2_FileCleanupByTime(pattern.c_str(), 0)];
+  });
+  std::vector<int> statuses;
+  for (auto& other : others) statuses.push_back(other->Wait(120));
+  stop.store(true);
+  numbers.join();
+  ages.join();
+
+  std::string figures;
+  for (const auto* results : {&byNum, &byTime}) {
+    figures += results == &byNum ? "by number:" : "; by time:";
+    for (const auto& [rc, calls] : *results) {
+      EXPECT_TRUE(rc == 0 || rc == ENOENT) << "result " << rc;
+      figures += " " + std::to_string(calls) + " x " + std::to_string(rc);
+    }
+  }
+  std::cout << "cleanup calls " << figures << "\n";
+  return statuses;
+}
+
 TEST(CleanupFaults, AmongProcessesThatCreateDeleteAndLock) {
   TempDir dir;
-  const std::string pattern = dir / "app*.log";
   // Files in place for the whole test: locked by other processes, or not
   // matching the pattern; none may go.
   const std::vector<std::string> stay = {"app-held1.log", "app-held2.log", "app-held3.log",
@@ -136,33 +167,9 @@ TEST(CleanupFaults, AmongProcessesThatCreateDeleteAndLock) {
   }
   others.push_back(std::make_unique<Child>([&] { return ChurnFiles(dir, kFiles); }));
 
-  // Both cleanups at once, from two threads, while the others work.
-  std::atomic<bool> stop{false};
-  std::map<int, int> byNum, byTime;
-  std::thread numbers([&] {
-    while (!stop.load()) ++byNum[ZOLK2_FileCleanupByNum(pattern.c_str(), 2)];
-  });
-  std::thread ages([&] {
-    while (!stop.load()) ++byTime[ZOLK2_FileCleanupByTime(pattern.c_str(), 0)];
-  });
-  std::vector<int> lost;
-  for (auto& other : others) lost.push_back(other->Wait(120));
-  stop.store(true);
-  numbers.join();
-  ages.join();
-
-  EXPECT_EQ(lost, std::vector<int>(others.size(), 0))
+  EXPECT_EQ(CleanWhileTheyRun(dir / "app*.log", 2, others), std::vector<int>(others.size(), 0))
       << "files lost by each locker and by the churner (100 and up: it could not work)";
   for (const std::string& name : stay) EXPECT_EQ(ReadFile(dir / name), name);
-  std::string figures;
-  for (const auto* results : {&byNum, &byTime}) {
-    figures += results == &byNum ? "by number:" : "; by time:";
-    for (const auto& [rc, calls] : *results) {
-      EXPECT_TRUE(rc == 0 || rc == ENOENT) << "result " << rc;
-      figures += " " + std::to_string(calls) + " x " + std::to_string(rc);
-    }
-  }
-  std::cout << "cleanup calls " << figures << "\n";
 }
 
 }  // namespace
