@@ -110,10 +110,10 @@ int LockedFileDeleter::erase(int dirFd, const char* name) {
     if (finished != 0) return finished;
     if (::lockf(fd.get(), F_TLOCK, 0) != 0) return 0;
   }
-  // A name that leads elsewhere already needs no move. Without this look
-  // (a tenth of the time of a deletion) a file that another thread of this
-  // process has just moved aside, still locked and so still named, would
-  // let the next file under the name be moved aside and back.
+  // A name that leads elsewhere already (the file was replaced under it, or
+  // another thread of this process has moved it aside) needs no move: this
+  // look, about a tenth of the time of a deletion, spares the move aside and
+  // back, which leaves the name missing for a moment.
   if (::fstatat(dirFd, name, &named, 0) != 0) return errno;
   if (!sameFile(locked, named)) return 0;
 
