@@ -99,9 +99,20 @@ ZOLK2_SYS_API int ZOLK2_SysLogErrApi(int rc);
  * literally ("./" when it has no '/'), and the whole pattern is matched
  * against the whole path of each entry with fnmatch() flags 0. Directories
  * are never touched; a file on which another process holds a lockf() lock is
- * kept. Results are errno values: 0, the errno of opening the directory or
+ * kept. Each file is deleted under a lock of the caller's, and only by a name
+ * that still leads to it: the name is moved aside to a private name of the
+ * same directory (.zolk2sys-cleanup-PID-N, never a candidate itself), checked
+ * there and unlinked, so a file that another process renames over the name
+ * meanwhile is not deleted. If the name leads to another file by the time
+ * of the move, that file goes back, but the name is missing for a moment,
+ * and if it is created again in it, the file moved stays under the private
+ * name; so does a file whose deleting process is killed. Where the directory takes no private name (no RENAME_NOREPLACE
+ * in the file system, ENOSPC, EDQUOT), the name is compared and unlinked,
+ * and a file renamed over it between the two goes.
+ * Results are errno values: 0, the errno of opening the directory or
  * of a failed stat() of an entry (which ends the call), ENAMETOOLONG for a
- * pattern of 1024 bytes or more, else the errno of the last failed unlink().
+ * pattern of 1024 bytes or more, else the errno of the last failed unlink()
+ * or rename().
  *
  * ByTime deletes the matching files last modified at least `seconds` ago.
  * ByNum keeps the `keep` newest matching files and deletes the others

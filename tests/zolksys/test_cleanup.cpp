@@ -227,8 +227,11 @@ TEST_F(CleanupTest, FilesLockedByTheCallerItselfAreDeleted) {
 TEST_F(CleanupTest, OtherKindsOfFiles) {
   // A FIFO is deleted without blocking the call; a file that cannot be
   // opened for writing (a symbolic link to a directory is skipped as a
-  // directory; one to a file is followed) is left in place.
+  // directory; one to a file is followed) is left in place; a file with two
+  // matching names (one after the other, by their time) loses both.
   ASSERT_EQ(::mkfifo((dir / "pipe.log").c_str(), 0644), 0);
+  File("hard.log", 5000);
+  ASSERT_EQ(::link((dir / "hard.log").c_str(), (dir / "hard2.log").c_str()), 0);
   File("target.txt", 9000);
   ASSERT_EQ(::symlink((dir / "target.txt").c_str(), (dir / "link.log").c_str()), 0);
   ASSERT_EQ(::mkdir((dir / "d").c_str(), 0755), 0);

@@ -2,13 +2,17 @@
 // fail while instances are created, and cleanup among other processes that
 // create, delete and lock files in the same directory.
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <string>
@@ -115,9 +119,66 @@ int ChurnFiles(const TempDir& dir, int count) {
   return lost > 99 ? 99 : lost;
 }
 
+// Rotates as a writer does that renames a new file, locked first, over the
+// name of the old one, which it lets go just before: for a moment the old
+// file lies unlocked under the name, for the cleanup to take, while the new
+// one arrives. A file that loses its last name while the writer holds it
+// was deleted under its lock. counts[0] gets the rotations, counts[1] the
+// files lost (shared with the parent).
+int RotateByRename(const TempDir& dir, int seconds, long* counts) {
+  const std::string name = dir / "app.log", next = dir / "next.tmp";
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  int held = -1;
+  struct stat st;
+  while (std::chrono::steady_clock::now() < end) {
+    const int fd = Create(next);
+    if (fd < 0 || ::lockf(fd, F_TLOCK, 0) != 0) return 100;
+    if (held >= 0) {
+      counts[1] += ::fstat(held, &st) == 0 && st.st_nlink == 0;
+      ::close(held);
+    }
+    if (::rename(next.c_str(), name.c_str()) != 0) return 101;
+    held = fd;
+    ++counts[0];
+  }
+  counts[1] += ::fstat(held, &st) == 0 && st.st_nlink == 0;
+  return 0;
+}
+
+// Runs both cleanups of pattern at once, from two threads (by number
+// keeping `keep`), until each of others has ended; returns their exit
+// statuses. Every call must return 0 or ENOENT (a file removed between the
+// directory read and its stat).
+std::vector<int> CleanWhileTheyRun(const std::string& pattern, int keep,
+                                   std::vector<std::unique_ptr<Child>>& others) {
+  std::atomic<bool> stop{false};
+  std::map<int, int> byNum, byTime;
+  std::thread numbers([&] {
+    while (!stop.load()) ++byNum[ZOLK2_FileCleanupByNum(pattern.c_str(), keep)];
+  });
+  std::thread ages([&] {
+    while (!stop.load()) ++byTime[ZOLK2_FileCleanupByTime(pattern.c_str(), 0)];
+  });
+  std::vector<int> statuses;
+  for (auto& other : others) statuses.push_back(other->Wait(120));
+  stop.store(true);
+  numbers.join();
+  ages.join();
+
+  std::string figures;
+  for (const auto* results : {&byNum, &byTime}) {
+    figures += results == &byNum ? "by number:" : "; by time:";
+    for (const auto& [rc, calls] : *results) {
+      EXPECT_TRUE(rc == 0 || rc == ENOENT) << "result " << rc;
+      figures += " " + std::to_string(calls) + " x " + std::to_string(rc);
+    }
+  }
+  std::cout << "cleanup calls " << figures << "\n";
+  return statuses;
+}
+
 TEST(CleanupFaults, AmongProcessesThatCreateDeleteAndLock) {
   TempDir dir;
-  const std::string pattern = dir / "app*.log";
   // Files in place for the whole test: locked by other processes, or not
   // matching the pattern; none may go.
   const std::vector<std::string> stay = {"app-held1.log", "app-held2.log", "app-held3.log",
@@ -136,33 +197,31 @@ TEST(CleanupFaults, AmongProcessesThatCreateDeleteAndLock) {
   }
   others.push_back(std::make_unique<Child>([&] { return ChurnFiles(dir, kFiles); }));
 
-  // Both cleanups at once, from two threads, while the others work.
-  std::atomic<bool> stop{false};
-  std::map<int, int> byNum, byTime;
-  std::thread numbers([&] {
-    while (!stop.load()) ++byNum[ZOLK2_FileCleanupByNum(pattern.c_str(), 2)];
-  });
-  std::thread ages([&] {
-    while (!stop.load()) ++byTime[ZOLK2_FileCleanupByTime(pattern.c_str(), 0)];
-  });
-  std::vector<int> lost;
-  for (auto& other : others) lost.push_back(other->Wait(120));
-  stop.store(true);
-  numbers.join();
-  ages.join();
-
-  EXPECT_EQ(lost, std::vector<int>(others.size(), 0))
+  EXPECT_EQ(CleanWhileTheyRun(dir / "app*.log", 2, others), std::vector<int>(others.size(), 0))
       << "files lost by each locker and by the churner (100 and up: it could not work)";
   for (const std::string& name : stay) EXPECT_EQ(ReadFile(dir / name), name);
-  std::string figures;
-  for (const auto* results : {&byNum, &byTime}) {
-    figures += results == &byNum ? "by number:" : "; by time:";
-    for (const auto& [rc, calls] : *results) {
-      EXPECT_TRUE(rc == 0 || rc == ENOENT) << "result " << rc;
-      figures += " " + std::to_string(calls) + " x " + std::to_string(rc);
-    }
-  }
-  std::cout << "cleanup calls " << figures << "\n";
+}
+
+TEST(CleanupFaults, WriterRotatingByRename) {
+  TempDir dir;
+  long* counts = static_cast<long*>(
+      ::mmap(nullptr, 2 * sizeof(long), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(counts, MAP_FAILED);
+  std::vector<std::unique_ptr<Child>> writer;
+  writer.push_back(std::make_unique<Child>([&] { return RotateByRename(dir, 10, counts); }));
+  EXPECT_EQ(CleanWhileTheyRun(dir / "app*.log", 0, writer), std::vector<int>{0})
+      << "100 and up: the writer could not work";
+  EXPECT_EQ(counts[1], 0) << "locked files of the writer deleted, in " << counts[0]
+                          << " rotations";
+  // A file moved aside whose name was created again meanwhile stays there.
+  int aside = 0;
+  DIR* d = ::opendir(dir.path().c_str());
+  while (const dirent* e = d != nullptr ? ::readdir(d) : nullptr)
+    aside += std::strncmp(e->d_name, ".zolk2sys-cleanup-", 18) == 0;
+  if (d != nullptr) ::closedir(d);
+  std::cout << counts[0] << " rotations, " << counts[1] << " locked files deleted, " << aside
+            << " left aside\n";
+  ::munmap(counts, 2 * sizeof(long));
 }
 
 }  // namespace
