@@ -5,16 +5,19 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "common/Process.h"
+#include "common/TempDir.h"
 
 namespace zolktest {
 namespace {
@@ -30,12 +33,26 @@ bool Put(const char* path, const char* text) {
   return ok;
 }
 
+// The tool as another user can run it: a copy in a directory of the test's
+// own, since the build tree may lie where only root can enter (a checkout
+// under /root). Empty when the copy cannot be made.
+std::string ReachableCopy(const TempDir& dir) {
+  const std::string copy = dir / "zolk-devlog-capture";
+  std::ifstream in(ZOLK_DEVLOG_CAPTURE_PATH, std::ios::binary);
+  std::ofstream out(copy, std::ios::binary);
+  out << in.rdbuf();
+  out.close();
+  const bool ok = in && out && ::chmod(copy.c_str(), 0755) == 0 &&
+                  ::chmod(dir.path().c_str(), 0755) == 0;
+  return ok ? copy : "";
+}
+
 // In the child before exec: a non-root uid, root only inside a user
 // namespace of its own (so the tool can still make its private /dev/log),
 // allowed no process beyond the one it is, so the tool's fork fails.
-int AllowNoFurtherProcess() {
+int AllowNoFurtherProcess(const std::string& tool) {
   if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) return kNoSetup;
-  if (::access(ZOLK_DEVLOG_CAPTURE_PATH, X_OK) != 0) return kNoSetup;
+  if (::access(tool.c_str(), X_OK) != 0) return kNoSetup;
   ::prctl(PR_SET_DUMPABLE, 1);  // else /proc/self stays root's and the maps cannot be written
   if (::unshare(CLONE_NEWUSER) != 0 || !Put("/proc/self/setgroups", "deny") ||
       !Put("/proc/self/uid_map", "0 65534 1") || !Put("/proc/self/gid_map", "0 65534 1"))
@@ -51,10 +68,13 @@ TEST(DevLogCapture, EndsWhenStartedWithSigchldIgnoredOrUnableToFork) {
     int exitCode;
     const char* message;
   };
+  const TempDir dir;
+  const std::string tool = ReachableCopy(dir);
+  ASSERT_NE(tool, "") << "cannot copy " << ZOLK_DEVLOG_CAPTURE_PATH << " to " << dir.path();
   const Case cases[] = {
       {"SIGCHLD ignored", [] { return ::signal(SIGCHLD, SIG_IGN) == SIG_ERR ? kNoSetup : 0; }, 3,
        ""},
-      {"fork fails", AllowNoFurtherProcess, 2,
+      {"fork fails", [&tool] { return AllowNoFurtherProcess(tool); }, 2,
        "cannot start /bin/sh: Resource temporarily unavailable"},
   };
   std::string skipped;
@@ -66,7 +86,7 @@ TEST(DevLogCapture, EndsWhenStartedWithSigchldIgnoredOrUnableToFork) {
     const char* asan = std::getenv("ASAN_OPTIONS");
     options.setEnv["ASAN_OPTIONS"] = std::string(asan != nullptr ? asan : "") + ":detect_leaks=0";
     const ProcessResult r =
-        RunProcess({ZOLK_DEVLOG_CAPTURE_PATH, "/bin/sh", "-c", "exit 3"}, options);
+        RunProcess({tool, "/bin/sh", "-c", "exit 3"}, options);
     if (r.exitCode == kNoSetup || r.err.find("no private /dev/log") != std::string::npos) {
       skipped += std::string(c.name) + ": cannot be set up here " + r.err + "; ";
       continue;
