@@ -17,6 +17,7 @@ struct FollowOptions {
   bool stopAtEnd = false;     // -x: stop at the end the set has when the command starts
   unsigned intervalMs = 200;  // -i: pause between two looks at an idle writer
   bool raw = false;           // -r: bytes as read, CR LF kept
+  std::string cursorFile;     // -c: continue after the last line of the run that saved it
 };
 
 // Prints the set that traceFile belongs to on standard output and returns
