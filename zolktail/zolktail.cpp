@@ -1,5 +1,6 @@
 // zolk2tail: prints the lines of a trace set and follows its writer through
 // the rotation, the way tail -F follows a log.
+#include <getopt.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -14,15 +15,20 @@
 namespace {
 
 const char kUsage[] =
-    "usage: zolk2tail [-a] [-n LINES] [-x] [-i MSEC] [-r] TRACEFILE\n"
+    "usage: zolk2tail [-a] [-n LINES] [-x] [-i MSEC] [-r] [-c FILE] TRACEFILE\n"
     "Prints the lines of the trace set that TRACEFILE (DIR/PREFIXn.log) belongs to and\n"
     "follows its writer from file to file.\n"
-    "  -a        start at the beginning of TRACEFILE and print everything from there on\n"
-    "  -n LINES  start with the last LINES lines of the file being written (default 10)\n"
-    "  -x        stop at the current end instead of following\n"
-    "  -i MSEC   poll interval in milliseconds, 1 to 3600000 (default 200)\n"
-    "  -r        print the bytes as read (lines keep their CR LF)\n"
-    "  -h        print this help and exit\n";
+    "  -a                      start at the beginning of TRACEFILE and print everything "
+    "from there on\n"
+    "  -n LINES                start with the last LINES lines of the file being written "
+    "(default 10)\n"
+    "  -x                      stop at the current end instead of following\n"
+    "  -i MSEC                 poll interval in milliseconds, 1 to 3600000 (default 200)\n"
+    "  -r                      print the bytes as read (lines keep their CR LF)\n"
+    "  -c, --cursor-file FILE  continue where the run that saved FILE stopped, "
+    "and keep FILE up to date\n"
+    "  -h, --help              print this help and exit\n"
+    "      --version           print the version and exit\n";
 
 volatile sig_atomic_t ms_stops = 0;
 
@@ -41,8 +47,27 @@ extern "C" void onBusError(int) {
   ::_exit(2);
 }
 
+// The long options have values of their own, above any character, so that
+// getopt_long's ::optopt tells a faulty long option from a short one.
+enum LongOption { kHelp = 0x100, kVersion, kCursorFile };
+
+const struct option kLongOptions[] = {
+    {"help", no_argument, nullptr, kHelp},
+    {"version", no_argument, nullptr, kVersion},
+    {"cursor-file", required_argument, nullptr, kCursorFile},
+    {nullptr, 0, nullptr, 0},
+};
+
+// How the user wrote the option ::optopt stands for: "-n" or "--cursor-file".
+std::string optionName(int opt) {
+  for (const struct option* o = kLongOptions; o->name != nullptr; ++o)
+    if (o->val == opt) return std::string("--") + o->name;
+  return std::string("-") + static_cast<char>(opt);
+}
+
 int usage(const std::string& problem) {
-  std::fprintf(stderr, "zolk2tail: %s\n%s", problem.c_str(), kUsage);
+  std::fprintf(stderr, "zolk2tail: %s\nTry 'zolk2tail --help' for more information.\n",
+               problem.c_str());
   return 1;
 }
 
@@ -73,7 +98,7 @@ int main(int argc, char** argv) {
   unsigned long long value = 0;
   ::opterr = 0;
   int opt;
-  while ((opt = ::getopt(argc, argv, ":an:xi:rh")) != -1) {
+  while ((opt = ::getopt_long(argc, argv, ":an:xi:rc:h", kLongOptions, nullptr)) != -1) {
     switch (opt) {
       case 'a':
         options.fromStart = true;
@@ -96,13 +121,27 @@ int main(int argc, char** argv) {
       case 'r':
         options.raw = true;
         break;
+      case 'c':
+      case kCursorFile:
+        if (*optarg == '\0') return usage("-c: empty cursor file name");
+        options.cursorFile = optarg;
+        break;
       case 'h':
+      case kHelp:
         std::fputs(kUsage, stdout);
         return 0;
+      case kVersion:
+        std::printf("zolk2tail (%s) %s\n", ZOLK_PACKAGE_NAME, ZOLK_PACKAGE_VERSION);
+        return 0;
       case ':':
-        return usage(std::string("option -") + static_cast<char>(::optopt) + " needs a value");
+        return usage("option " + optionName(::optopt) + " needs a value");
       default:
-        return usage(std::string("unknown option -") + static_cast<char>(::optopt));
+        if (::optopt >= kHelp) return usage("option " + optionName(::optopt) + " takes no value");
+        if (::optopt == 0) {  // an unknown long option, the last argument looked at
+          const std::string given = argv[::optind - 1];
+          return usage("unknown option " + given.substr(0, given.find('=')));
+        }
+        return usage("unknown option " + optionName(::optopt));
     }
   }
   if (options.fromStart && linesGiven) return usage("-a and -n exclude each other");
