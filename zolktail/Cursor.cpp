@@ -51,7 +51,7 @@ std::string fault(const std::string& set, uint64_t file, uint64_t offset, uint64
   if (offset < 1 || offset > kMaxOffset)
     return malformed(6, "offset is not from 1 to " + std::to_string(kMaxOffset));
   if (length != std::min<uint64_t>(offset, kFingerprintBytes))
-    return malformed(7, "fingerprint length is not that of the bytes before the offset");
+    return malformed(7, "fingerprint length does not match the offset");
   return "";
 }
 
