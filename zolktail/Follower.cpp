@@ -1,18 +1,25 @@
 #include "Follower.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <vector>
 
+#include "Cursor.h"
 #include "Output.h"
 #include "TraceSet.h"
 #include "ZolkTrapPtr.h"
+#include "ZolkUniqueFd.h"
 #include "zolk2trap.h"
 
 namespace zolktail {
@@ -21,15 +28,33 @@ namespace {
 constexpr uint32_t kBlock = 1u << 20;                        // copied and written at a time
 constexpr uint32_t kLongestLine = ZOLK2_MPTT_MAX_FILE_SIZE;  // no line outgrows its file
 constexpr uint32_t kTailChunk = 64 * 1024;                   // read backwards for -n
-constexpr size_t kGuard = 256;
+constexpr size_t kGuard = kFingerprintBytes;
 constexpr int kLockAttempts = 1000;
+
+constexpr char kOvertaken[] = "the writer overtook the reader";
+constexpr char kStartedAgain[] = "the writer started the set again";
+constexpr char kReplaced[] = "the file was replaced";
+constexpr char kRemoved[] = "the set was removed";
 
 char ms_fileBeingRead[4096];
 
 using Trap = zolkinternal::TrapPtr;
+using zolkinternal::UniqueFd;
 
 void complain(const std::string& file, const std::string& reason) {
   std::fprintf(stderr, "zolk2tail: %s: %s\n", file.c_str(), reason.c_str());
+}
+
+// "zolk2tail: N bytes lost: CAUSE in FILE", or "at least N" when more may
+// have been lost than is known, or "an unknown number of" when nothing is.
+void reportLoss(uint64_t bytes, bool exact, const char* cause, const std::string& file) {
+  if (bytes == 0 && !exact) {
+    std::fprintf(stderr, "zolk2tail: an unknown number of bytes lost: %s in %s\n", cause,
+                 file.c_str());
+  } else {
+    std::fprintf(stderr, "zolk2tail: %s%llu bytes lost: %s in %s\n", exact ? "" : "at least ",
+                 static_cast<unsigned long long>(bytes), cause, file.c_str());
+  }
 }
 
 std::string readerReason(int code) {
@@ -53,52 +78,122 @@ std::string readerReason(int code) {
   }
 }
 
-bool isEndMarkPair(const char* p, size_t n) {
-  return n == 2 && ((p[0] == '\xFE' && p[1] == '\xFF') || (p[0] == '\xFF' && p[1] == '\xFE'));
+bool isMarkPair(char a, char b) {
+  return (a == '\xFE' && b == '\xFF') || (a == '\xFF' && b == '\xFE');
 }
 
-enum class Step { Progress, Idle, Done, Failed };
-enum class Look { Ok, Busy, Failed };
+// Reads up to size bytes at offset; the count read, or -1 with errno.
+ssize_t readAt(int fd, char* data, size_t size, uint64_t offset) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pread(fd, data + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+// Where the written data ends in a copy that starts at a line start: at the
+// end-of-data byte 0x1A the writer puts after its last line (the mark pair
+// before it included), or at a NUL byte starting a line, which no writer
+// writes: there the file holds what it held before the writer came (the
+// zeros of a pre-extended file, say).
+struct DataEnd {
+  enum Kind { None, Mark, Nul } kind = None;
+  size_t at = 0;
+};
+
+DataEnd findDataEnd(const char* data, size_t size) {
+  auto lineStart = [&](size_t i) { return i == 0 || data[i - 1] == '\n'; };
+  const char* nextMark = static_cast<const char*>(std::memchr(data, ZOLK2_MPTT_END_OF_DATA, size));
+  const char* nextNul = static_cast<const char*>(std::memchr(data, '\0', size));
+  while (nextMark != nullptr || nextNul != nullptr) {
+    if (nextNul != nullptr && (nextMark == nullptr || nextNul < nextMark)) {
+      const size_t i = static_cast<size_t>(nextNul - data);
+      if (lineStart(i)) return {DataEnd::Nul, i};
+      nextNul = static_cast<const char*>(std::memchr(nextNul + 1, '\0', size - i - 1));
+    } else {
+      const size_t i = static_cast<size_t>(nextMark - data);
+      if (lineStart(i)) return {DataEnd::Mark, i};
+      if (i >= 2 && isMarkPair(data[i - 2], data[i - 1]) && lineStart(i - 2))
+        return {DataEnd::Mark, i - 2};
+      nextMark = static_cast<const char*>(std::memchr(nextMark + 1, ZOLK2_MPTT_END_OF_DATA, size - i - 1));
+    }
+  }
+  return {};
+}
+
+enum class Step { Progress, Idle, Done, Failed, SetGone };
+enum class Look { Ok, Busy, Invalid, Failed, OtherSize };
 enum class Open { Ok, Missing, Failed };
-enum class Read { Printed, Nothing, Stuck, Resynced, Done, Failed };
+enum class Read { Printed, Nothing, Again, EndOfData, Unended, Emptied, Done, Failed };
+// What the bytes already printed say about the writer.
+enum class Evidence { Intact, Lapped, Emptied, Replaced };
+
+// The trace file being read: the follower's own descriptor, which the data
+// is copied from, and a reader instance, which says where the writer's
+// data ends while it writes the file.
+struct Reading {
+  UniqueFd fd;
+  FileIdentity identity;
+  Trap trap;
+  void reset() {
+    trap.reset();
+    fd.reset();
+  }
+};
+
+// Where a run of the follower starts.
+enum class Start {
+  AsOptions,   // -a, -n or the cursor file
+  OldestData,  // the oldest data of a set created again
+  FileOne,     // file 1 of the writer's present round: a writer that started again
+};
 
 // The writer enters its files one after the other; each entry is a "use"
 // of a file, numbered from the one the writer was in at the first look
 // (use 0), so that the follower can tell a file's data of one lap from
 // that of the next. The writer's use is counted from the record's file
 // number and offset at each look, as the least advance that explains the
-// change; a writer that goes once or more round the whole set between two
-// looks and stands further on in the same file is not seen doing so by the
-// record. The bytes just before the follower's position (the guard) are
-// compared with what it printed before every copy it prints: such a lap
-// overwrites them.
+// change. A writer that goes once or more round the whole set between two
+// looks is not seen doing so by the record: the bytes just before the
+// follower's position (the guard) are compared with what it printed at
+// every look and after every copy it prints, and such a lap overwrites
+// them. A writer that starts the set again empties its files: the guard
+// turns to zeros or lies beyond the end of the file, or the file the writer
+// leaves has no end-of-data byte.
 //
 // Invariants: offset_ lies at a line start of use_ and everything before
 // it has been printed; guard_ holds the last bytes printed, up to kGuard;
-// trap_ is null or open on the file of use_.
+// reading_ is closed or open on the file of use_.
 class Follower final {
  public:
   Follower(const SetName& name, const std::string& traceFile, const FollowOptions& options,
-           const volatile sig_atomic_t* stops)
+           const volatile sig_atomic_t* stops, Start start)
       : name_(name),
         traceFile_(traceFile),
         options_(options),
         stops_(stops),
+        start_(start),
         output_(1, options.raw, stops) {}
 
+  // The exit status, or -1 when the set went away or its writer started
+  // it again with another size; next() then says where to start anew.
   int run();
+  Start next() const { return next_; }
 
  private:
   Look look();
   void track(uint32_t fileNumber, uint32_t offset);
   // The writer is in use_'s file again, a lap on, past the follower's
-  // position, or right at it with data of use_ not known to be all
-  // printed: the reader delivers a file being written only up to the
-  // writer's offset, so what use_ held beyond it can no longer be read.
+  // position: the data of use_ from there on is no longer what it was.
+  // Behind the writer the data is intact, and read from the follower's
+  // own descriptor however the writer stands.
   bool overtaken() const {
     if (writerUse_ != use_ + fileCount_) return writerUse_ > use_ + fileCount_;
-    return writerOffset_ > offset_ ||
-           (writerOffset_ == offset_ && !(endExact_ && offset_ >= knownEnd_));
+    return writerOffset_ > offset_;
   }
   bool pastStop() const { return use_ > stopUse_ || (use_ == stopUse_ && offset_ >= stopOffset_); }
   int64_t fileOf(int64_t use) const {
@@ -106,27 +201,44 @@ class Follower final {
   }
   std::string pathOf(int64_t use) const { return name_.tracePath(fileOf(use)); }
 
+  bool start();
+  bool resume(const Cursor& cursor);
   Step step();
-  Open openTrap();
-  Read readTo(uint32_t limit, bool left);
+  Open openFile();
+  Read readTo(uint32_t limit, bool left, bool capped);
+  Read verifyCopy();
+  bool print(char* data, size_t consumed, size_t size);
   bool startAtLastLines();
   uint32_t lastLinesStart(uint32_t end, uint64_t count);
   void keepGuard(const char* printed, size_t size);
-  bool guardHolds(ZOLK2_MptTrap_t* trap, const std::string& guard, uint32_t end, int64_t use);
-  void checkGuards();
-  void resync();
+  void takeHead(int fd);
+  Evidence examine();
+  Evidence guardEvidence(int fd, const std::string& head, const std::string& guard, uint32_t end,
+                         int64_t use);
+  uint64_t knownUnprinted(bool writersUse) const;
+  void resync(const char* cause);
+  void startedAgain(uint64_t alsoLost);
+  void replaced();
   void moveOn();
   void moveTo(int64_t use);
+  bool saveCursor();
   void pause() const;
 
   const SetName name_;
   const std::string traceFile_;
   const FollowOptions options_;
   const volatile sig_atomic_t* const stops_;
+  const Start start_;
   ManagementFile management_;
+  std::string setPath_;  // canonical path of the management file, for the cursor
   Output output_;
   std::vector<char> buffer_;  // one byte more than capacity_, for the LF after a last piece
   uint32_t capacity_ = kBlock;
+  bool invalidReported_ = false;
+  bool failed_ = false;  // a failure reported after which the run ends with 2
+  Start next_ = Start::OldestData;
+  uint32_t unfinished_ = 0;  // bytes of a line a writer never finished
+  bool gone_ = false;  // the management file's name no longer leads to the set followed
 
   // The writer.
   int64_t fileCount_ = 0;
@@ -143,21 +255,32 @@ class Follower final {
   // The follower.
   int64_t use_ = 0;
   uint32_t offset_ = 0;
-  Trap trap_;
+  Reading reading_;
   std::string guard_;
+  std::string head_;  // the first bytes of use_'s file, up to kGuard, as printed or read
   uint32_t knownEnd_ = 0;  // the furthest end of use_'s data known
   bool endExact_ = false;  // knownEnd_ is the end the writer left use_ with
 
   // Until the first bytes of use_ are printed, the guard at the end of the
   // use printed before stands in for guard_: a writer that goes round the
   // set unseen overwrites that file on its way back to this one.
-  Trap previousTrap_;
+  UniqueFd previousFd_;
   std::string previousGuard_;
+  std::string previousHead_;
   uint32_t previousEnd_ = 0;
   int64_t previousUse_ = 0;
 };
 
 Look Follower::look() {
+  if (!gone_) {
+    FileIdentity now;
+    int error = 0;
+    if (!FileIdentity::of(name_.managementPath, &now, &error)) {
+      gone_ = error == ENOENT;
+    } else {
+      gone_ = now != management_.identity();
+    }
+  }
   management_info_t record;
   int error = 0;
   switch (management_.snapshot(&record, &error)) {
@@ -167,17 +290,15 @@ Look Follower::look() {
     case RecordStatus::Busy:
       return Look::Busy;
     case RecordStatus::Invalid:
-      complain(name_.managementPath, "invalid management record");
-      return Look::Failed;
+      if (!invalidReported_) complain(name_.managementPath, "invalid management record");
+      invalidReported_ = true;
+      return Look::Invalid;
     case RecordStatus::Failed:
       complain(name_.managementPath, std::strerror(error));
       return Look::Failed;
   }
-  if (record.fileCount != fileCount_) {
-    complain(name_.managementPath, "the set now has " + std::to_string(record.fileCount) +
-                                       " files instead of " + std::to_string(fileCount_));
-    return Look::Failed;
-  }
+  invalidReported_ = false;
+  if (record.fileCount != fileCount_) return Look::OtherSize;
   track(record.writeFileNumber, record.writeOffset);
   return Look::Ok;
 }
@@ -195,9 +316,20 @@ void Follower::track(uint32_t fileNumber, uint32_t offset) {
   writerOffset_ = offset;
 }
 
-Open Follower::openTrap() {
+Open Follower::openFile() {
   const std::string path = pathOf(use_);
   std::snprintf(ms_fileBeingRead, sizeof ms_fileBeingRead, "%s", path.c_str());
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    if (errno == ENOENT) return Open::Missing;
+    complain(path, std::strerror(errno));
+    return Open::Failed;
+  }
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) {
+    complain(path, std::strerror(errno));
+    return Open::Failed;
+  }
   Trap trap(ZOLK2_MpttCreateInstance(path.c_str()));
   if (trap == nullptr) {
     complain(path, std::strerror(ENOMEM));
@@ -215,7 +347,9 @@ Open Follower::openTrap() {
     complain(path, readerReason(rc));
     return Open::Failed;
   }
-  trap_ = std::move(trap);
+  reading_.fd.reset(fd.release());
+  reading_.identity = {st.st_dev, st.st_ino};
+  reading_.trap = std::move(trap);
   return Open::Ok;
 }
 
@@ -226,16 +360,26 @@ Step Follower::step() {
       break;
     case Look::Busy:
       return Step::Idle;
+    case Look::Invalid:
+      return options_.stopAtEnd ? Step::Failed : Step::Idle;
     case Look::Failed:
       return Step::Failed;
+    case Look::OtherSize:
+      complain(name_.managementPath, kStartedAgain);
+      if (const uint64_t lost = knownUnprinted(true); lost > 0)
+        reportLoss(lost, false, kStartedAgain, pathOf(use_));
+      next_ = Start::FileOne;
+      return Step::SetGone;
   }
   if (overtaken()) {
-    resync();
+    resync(kOvertaken);
     return Step::Progress;
   }
   if (options_.stopAtEnd && pastStop()) return Step::Done;
-  if (trap_ == nullptr) {
-    switch (openTrap()) {
+  if (reading_.fd.get() < 0) {
+    // The names of a set that went away lead elsewhere, if anywhere.
+    if (gone_) return Step::SetGone;
+    switch (openFile()) {
       case Open::Ok:
         break;
       case Open::Missing:
@@ -244,126 +388,202 @@ Step Follower::step() {
           moveTo(use_ + 1);
           return Step::Progress;
         }
+        {
+          FileIdentity id;
+          int error = 0;
+          if (!FileIdentity::of(name_.managementPath, &id, &error)) {
+            gone_ = true;
+            return Step::SetGone;
+          }
+        }
         complain(pathOf(use_), std::strerror(ENOENT));
         return Step::Failed;
       case Open::Failed:
         return Step::Failed;
     }
   }
-  // The writer had left use_ before the end is computed, so the end found
-  // is the one it left the file with.
-  const bool left = writerUse_ > use_;
-  const int end = ZOLK2_MpttGetCurrentOffset(trap_.get());
-  if (end < 0) {
-    const int code = ZOLK2_MpttGetLastError(trap_.get());
-    ZOLK2_MpttClearError(trap_.get());
-    // A record the reader refuses may be one a writer is just rewriting;
-    // the next look of our own tells whether it is really invalid.
-    if (code == ZOLK2_MPTT_E_LOCK || code == ZOLK2_MPTT_E_RECORD) return Step::Idle;
-    const bool ofRecord = code == ZOLK2_MPTT_E_STATE;
-    complain(ofRecord ? name_.managementPath : pathOf(use_), readerReason(code));
-    return Step::Failed;
+  switch (examine()) {
+    case Evidence::Intact:
+      break;
+    case Evidence::Lapped:
+      if (overtaken()) resync(kOvertaken);
+      return Step::Progress;
+    case Evidence::Emptied:
+      startedAgain(0);
+      return Step::Progress;
+    case Evidence::Replaced:
+      replaced();
+      return Step::Progress;
   }
-  uint32_t limit = static_cast<uint32_t>(end);
+
+  // The writer had left use_ before the end is looked for, so the end
+  // found is the one it left the file with.
+  const bool left = writerUse_ > use_;
+  uint32_t limit;
   if (left) {
-    // An end behind the follower: the writer is in this file again, behind it.
-    limit = std::max(limit, offset_);
-    knownEnd_ = std::max(knownEnd_, limit);
-    endExact_ = true;
+    struct stat st;
+    if (::fstat(reading_.fd.get(), &st) != 0) {
+      complain(pathOf(use_), std::strerror(errno));
+      return Step::Failed;
+    }
+    limit = static_cast<uint32_t>(std::min<off_t>(st.st_size, ZOLK2_MPTT_MAX_FILE_SIZE));
+    // Left without its end-of-data byte: the writer stopped there.
+    if (limit <= offset_ && !(options_.stopAtEnd && pastStop())) {
+      if (offset_ == 0 && use_ == writerUse_ - (writerFile_ - 1)) return Step::Idle;
+      startedAgain(0);
+      return Step::Progress;
+    }
   } else {
+    const int end = ZOLK2_MpttGetCurrentOffset(reading_.trap.get());
+    if (end < 0) {
+      const int code = ZOLK2_MpttGetLastError(reading_.trap.get());
+      ZOLK2_MpttClearError(reading_.trap.get());
+      // A record the reader refuses may be one a writer is just rewriting;
+      // the next look of our own tells whether it is really invalid.
+      if (code == ZOLK2_MPTT_E_LOCK || code == ZOLK2_MPTT_E_RECORD) return Step::Idle;
+      const bool ofRecord = code == ZOLK2_MPTT_E_STATE;
+      complain(ofRecord ? name_.managementPath : pathOf(use_), readerReason(code));
+      return Step::Failed;
+    }
+    limit = static_cast<uint32_t>(end);
     knownEnd_ = std::max(knownEnd_, writerOffset_);
   }
   const bool capped = options_.stopAtEnd && use_ == stopUse_;
   if (capped) limit = std::min(limit, stopOffset_);
 
-  const Read read = readTo(limit, left);
+  const Read read = readTo(limit, left, capped);
   switch (read) {
-    case Read::Resynced:
+    case Read::Printed:
+      break;
+    case Read::Nothing:
+      if (gone_) return Step::SetGone;
+      return Step::Idle;
+    case Read::Again:
+      return Step::Progress;
+    case Read::EndOfData:
+      if (capped) return Step::Done;
+      moveOn();
+      return Step::Progress;
+    case Read::Unended:
+    case Read::Emptied:
+      // Nothing printed where the new run starts: wait for its data.
+      if (offset_ == 0 && use_ == writerUse_ - (writerFile_ - 1)) return Step::Idle;
+      startedAgain(unfinished_);
+      unfinished_ = 0;
       return Step::Progress;
     case Read::Done:
       return Step::Done;
     case Read::Failed:
       return Step::Failed;
-    default:
-      break;
-  }
-  if (left && !capped && (offset_ >= limit || read == Read::Stuck)) {
-    moveOn();
-    return Step::Progress;
   }
   if (options_.stopAtEnd && pastStop()) return Step::Done;
-  return read == Read::Printed ? Step::Progress : Step::Idle;
+  return Step::Progress;
+}
+
+// Whether the copy just taken counts: a look after it says whether the
+// writer had come round over it, and the guard whether unseen laps or a
+// new start had. Again when it does not.
+Read Follower::verifyCopy() {
+  switch (look()) {
+    case Look::Ok:
+      break;
+    case Look::Failed:
+      return Read::Failed;
+    default:
+      return Read::Again;
+  }
+  if (!overtaken() && examine() != Evidence::Intact) return Read::Again;
+  if (overtaken()) {
+    resync(kOvertaken);
+    return Read::Again;
+  }
+  return Read::Printed;
 }
 
 // Copies, checks and prints use_'s data from offset_ up to limit. Only
 // whole lines are printed; at the end of a file the writer has left, what
 // follows the last line end is printed as a line of its own, except the
-// mark pair that may come before the end-of-data byte.
-Read Follower::readTo(uint32_t limit, bool left) {
+// mark pair before the end-of-data byte. A file the writer left without
+// that byte (a writer that stopped and started the set again) ends in
+// Unended; zeros where the writer's data should be in Emptied.
+Read Follower::readTo(uint32_t limit, bool left, bool capped) {
   bool printed = false;
+  const auto sofar = [&] { return printed ? Read::Printed : Read::Nothing; };
   while (offset_ < limit) {
     if (*stops_ > 0) return Read::Done;
     const uint32_t want = std::min(capacity_, limit - offset_);
     char* const data = buffer_.data();
-    uint32_t n = 0;
-    if (ZOLK2_MpttSeek(trap_.get(), static_cast<int32_t>(offset_), ZOLK2_MPTT_SEEK_SET) == 0)
-      n = ZOLK2_MpttRead(trap_.get(), data, want);
-    if (n == 0) return printed ? Read::Printed : Read::Stuck;
-
-    // The copy counts only if the writer had not come round over it when
-    // it was taken: a look after the copy says where the writer is.
-    switch (look()) {
-      case Look::Ok:
-        break;
-      case Look::Busy:
-        return printed ? Read::Printed : Read::Nothing;
-      case Look::Failed:
-        return Read::Failed;
+    const ssize_t got = readAt(reading_.fd.get(), data, want, offset_);
+    if (got < 0) {
+      complain(pathOf(use_), std::strerror(errno));
+      return Read::Failed;
     }
-    if (!overtaken()) checkGuards();
-    if (overtaken()) {
-      resync();
-      return Read::Resynced;
-    }
+    const uint32_t n = static_cast<uint32_t>(got);
+    if (const Read r = verifyCopy(); r != Read::Printed) return r == Read::Again && printed ? Read::Printed : r;
 
-    const bool lastPiece = left && offset_ + n >= limit;
-    const void* const lf = ::memrchr(data, '\n', n);
+    const DataEnd end = findDataEnd(data, n);
+    if (!left && (end.kind == DataEnd::Nul || n < want)) return Read::Emptied;
+    const bool ends = left && (end.kind != DataEnd::None || n < want || offset_ + n >= limit);
+    const uint32_t usable = left && end.kind != DataEnd::None ? static_cast<uint32_t>(end.at) : n;
+    const void* const lf = ::memrchr(data, '\n', usable);
     const uint32_t lines =
         lf == nullptr ? 0 : static_cast<uint32_t>(static_cast<const char*>(lf) - data) + 1;
-    if (lines == 0 && !lastPiece) {
+
+    if (ends && !capped) {
+      const bool marked = end.kind == DataEnd::Mark;
+      // Without the end-of-data byte a piece after the last line end is a
+      // line the writer never finished.
+      size_t size = marked ? usable : lines;
+      if (size > lines && !options_.raw) data[size++] = '\n';
+      if (size > 0 && !print(data, marked ? usable : lines, size)) return Read::Done;
+      if (marked) {
+        endExact_ = true;
+        knownEnd_ = offset_;
+        return Read::EndOfData;
+      }
+      unfinished_ = usable - lines;
+      return Read::Unended;
+    }
+    if (lines == 0) {
+      if (capped && offset_ + usable >= limit) return Read::Done;  // a line never finished at the stop
       if (n == capacity_ && capacity_ < kLongestLine) {
         capacity_ = std::min(capacity_ * 2, kLongestLine);
         buffer_.resize(capacity_ + 1);
         continue;
       }
-      break;  // the rest of the line is still to come
+      return sofar();  // the rest of the line is still to come
     }
-    const uint32_t consumed = lastPiece ? n : lines;
-    keepGuard(data, consumed);
-    size_t size = lines;
-    if (lastPiece && lines < n && !isEndMarkPair(data + lines, n - lines)) {
-      size = n;
-      if (!options_.raw) data[size++] = '\n';
-    }
-    const OutputStatus status = output_.put(data, size);
-    offset_ += consumed;
+    if (!print(data, lines, lines)) return Read::Done;
     printed = true;
-    switch (status) {
-      case OutputStatus::Ok:
-        break;
-      case OutputStatus::Closed:
-      case OutputStatus::Stopped:
-        return Read::Done;
-      case OutputStatus::Failed:
-        complain("standard output", std::strerror(output_.error()));
-        return Read::Failed;
-    }
   }
-  return printed ? Read::Printed : Read::Nothing;
+  return sofar();
+}
+
+// Prints size bytes of the copy, of which the first `consumed` come from
+// the trace at offset_, and moves on past them. False when the run is to
+// end (stopped, output gone or failed; reported).
+bool Follower::print(char* data, size_t consumed, size_t size) {
+  keepGuard(data, consumed);
+  const OutputStatus status = output_.put(data, size);
+  offset_ += static_cast<uint32_t>(consumed);
+  switch (status) {
+    case OutputStatus::Ok:
+      return saveCursor();
+    case OutputStatus::Closed:
+    case OutputStatus::Stopped:
+      return false;
+    case OutputStatus::Failed:
+      complain("standard output", std::strerror(output_.error()));
+      failed_ = true;
+      return false;
+  }
+  return false;
 }
 
 void Follower::keepGuard(const char* printed, size_t size) {
-  if (size > 0) previousTrap_.reset();
+  if (head_.size() == offset_ && offset_ < kGuard)
+    head_.append(printed, std::min<size_t>(size, kGuard - offset_));
+  if (size > 0) previousFd_.reset();
   if (size >= kGuard) {
     guard_.assign(printed + size - kGuard, kGuard);
     return;
@@ -372,43 +592,84 @@ void Follower::keepGuard(const char* printed, size_t size) {
   if (guard_.size() > kGuard) guard_.erase(0, guard_.size() - kGuard);
 }
 
-// Whether the bytes of `use` before `end` are still those printed there,
-// apart from those that a writer known to be in that file's next lap has
-// overwritten. A writer known to be further on makes them no evidence.
-bool Follower::guardHolds(ZOLK2_MptTrap_t* trap, const std::string& guard, uint32_t end,
-                          int64_t use) {
-  if (guard.empty() || writerUse_ > use + fileCount_) return true;
-  uint32_t from = end - static_cast<uint32_t>(guard.size());
-  if (writerUse_ == use + fileCount_) from = std::max(from, writerOffset_);
-  if (from >= end) return true;
-  const uint32_t length = end - from;
-  char bytes[kGuard];
-  if (ZOLK2_MpttSeek(trap, static_cast<int32_t>(from), ZOLK2_MPTT_SEEK_SET) != 0) return false;
-  return ZOLK2_MpttRead(trap, bytes, length) == length &&
-         std::memcmp(bytes, guard.data() + guard.size() - length, length) == 0;
+// The file being read and the bytes printed of it, or of the file before.
+Evidence Follower::examine() {
+  FileIdentity now;
+  int error = 0;
+  if (FileIdentity::of(pathOf(use_), &now, &error) && now != reading_.identity)
+    return Evidence::Replaced;
+  struct stat st;
+  if (::fstat(reading_.fd.get(), &st) == 0 && static_cast<uint64_t>(st.st_size) < offset_)
+    return Evidence::Emptied;
+  if (!guard_.empty()) return guardEvidence(reading_.fd.get(), head_, guard_, offset_, use_);
+  if (previousFd_.get() >= 0)
+    return guardEvidence(previousFd_.get(), previousHead_, previousGuard_, previousEnd_,
+                         previousUse_);
+  return Evidence::Intact;
 }
 
-// A guard that no longer holds shows a writer that came round over it
-// unseen: it is a lap further on than counted.
-void Follower::checkGuards() {
-  int64_t overwritten = 0;
-  if (!guard_.empty()) {
-    if (guardHolds(trap_.get(), guard_, offset_, use_)) return;
-    overwritten = use_;
-  } else if (previousTrap_ != nullptr) {
-    if (guardHolds(previousTrap_.get(), previousGuard_, previousEnd_, previousUse_)) return;
-    overwritten = previousUse_;
-  } else {
-    return;
+// Whether the bytes of `use` before `end` are still those printed there,
+// apart from those that a writer known to be in that file's next lap has
+// overwritten. Bytes overwritten by lines show a writer a lap further on
+// than counted (raised here), zeros or a shorter file one that started
+// again. A writer known to be further on makes them no evidence. The
+// head, the first bytes of the file, shows a writer that came into the
+// file again however little it wrote there.
+Evidence Follower::guardEvidence(int fd, const std::string& head, const std::string& guard,
+                                 uint32_t end, int64_t use) {
+  bool lapped = false;
+  if (!head.empty() && writerUse_ < use + fileCount_) {
+    char bytes[kGuard];
+    const size_t length = head.size();
+    if (readAt(fd, bytes, length, 0) != static_cast<ssize_t>(length)) return Evidence::Emptied;
+    if (std::memcmp(bytes, head.data(), length) != 0) {
+      if (std::memchr(bytes, '\0', length) != nullptr) return Evidence::Emptied;
+      while (writerUse_ < use + fileCount_) writerUse_ += fileCount_;
+      lapped = true;
+    }
   }
-  while (writerUse_ < overwritten + fileCount_) writerUse_ += fileCount_;
+  for (;;) {
+    if (guard.empty() || writerUse_ > use + fileCount_) break;
+    uint32_t from = end - static_cast<uint32_t>(guard.size());
+    if (writerUse_ == use + fileCount_) from = std::max(from, writerOffset_);
+    if (from >= end) break;
+    const uint32_t length = end - from;
+    char bytes[kGuard];
+    if (readAt(fd, bytes, length, from) != static_cast<ssize_t>(length)) return Evidence::Emptied;
+    if (std::memcmp(bytes, guard.data() + guard.size() - length, length) == 0) break;
+    if (std::memchr(bytes, '\0', length) != nullptr) return Evidence::Emptied;
+    // Overwritten by a lap after the one the writer is counted in.
+    while (writerUse_ < use + fileCount_) writerUse_ += fileCount_;
+    if (lapped) writerUse_ += fileCount_;
+    lapped = true;
+  }
+  return lapped ? Evidence::Lapped : Evidence::Intact;
+}
+
+// Bytes the writer was seen to write after the follower's position and
+// that it has not printed: the rest of use_ and the uses after it, up to
+// the writer's own if writersUse.
+uint64_t Follower::knownUnprinted(bool writersUse) const {
+  uint64_t lost = 0;
+  uint32_t end = knownEnd_;
+  if (auto it = seenLength_.find(use_); it != seenLength_.end()) end = std::max(end, it->second);
+  if (writerUse_ == use_) end = std::max(end, writerOffset_);
+  if (end > offset_) lost += end - offset_;
+  for (auto it = seenLength_.upper_bound(use_); it != seenLength_.end() && it->first < writerUse_;
+       ++it)
+    lost += it->second;
+  if (writersUse && writerUse_ > use_) lost += writerOffset_;
+  return lost;
 }
 
 // The writer has overwritten data not yet printed: says how much is lost,
 // as far as is known, and goes on at the start of the oldest file still
-// intact, the one the writer will enter next.
-void Follower::resync() {
-  const int64_t target = writerUse_ - fileCount_ + 1;
+// intact, the one the writer will enter next (or the one it is in, while
+// it has written nothing there).
+void Follower::resync(const char* cause) {
+  // A writer standing at the start of its file has overwritten nothing of
+  // that file's previous use yet.
+  const int64_t target = writerUse_ - fileCount_ + (writerOffset_ == 0 ? 0 : 1);
   uint64_t lost = 0;
   uint32_t end = knownEnd_;
   if (auto it = seenLength_.find(use_); it != seenLength_.end()) end = std::max(end, it->second);
@@ -416,30 +677,55 @@ void Follower::resync() {
   for (auto it = seenLength_.upper_bound(use_); it != seenLength_.end() && it->first < target; ++it)
     lost += it->second;
   const bool exact = endExact_ && target == use_ + 1;
-  const std::string file = pathOf(use_);
-  if (exact) {
-    std::fprintf(stderr, "zolk2tail: %llu bytes lost: the writer overtook the reader in %s\n",
-                 static_cast<unsigned long long>(lost), file.c_str());
-  } else if (lost > 0) {
-    std::fprintf(stderr,
-                 "zolk2tail: at least %llu bytes lost: the writer overtook the reader in %s\n",
-                 static_cast<unsigned long long>(lost), file.c_str());
-  } else {
-    std::fprintf(
-        stderr,
-        "zolk2tail: an unknown number of bytes lost: the writer overtook the reader in %s\n",
-        file.c_str());
-  }
-  previousTrap_.reset();
+  reportLoss(lost, exact, cause, pathOf(use_));
+  previousFd_.reset();
   moveTo(target);
+}
+
+// The writer started the set again: what it wrote before is lost as far as
+// not printed, and its new run is followed from file 1.
+void Follower::startedAgain(uint64_t alsoLost) {
+  complain(name_.managementPath, kStartedAgain);
+  const uint64_t lost = knownUnprinted(false) + alsoLost;
+  if (lost > 0) reportLoss(lost, false, kStartedAgain, pathOf(use_));
+  previousFd_.reset();
+  seenLength_.clear();
+  moveTo(writerUse_ - (writerFile_ - 1));
+}
+
+// The name of the file being read leads to another file now. A copy that
+// holds the bytes printed is followed on from the same place; otherwise
+// the replacement is new data: with the writer a lap or more on, the
+// oldest intact data is in the next file; with the writer in this file,
+// the replacement is read from its start.
+void Follower::replaced() {
+  const std::string path = pathOf(use_);
+  complain(path, kReplaced);
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st;
+  if (fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && static_cast<uint64_t>(st.st_size) >= offset_ &&
+      guardEvidence(fd.get(), std::string(), guard_, offset_, use_) == Evidence::Intact) {
+    reading_.fd.reset(fd.release());
+    reading_.identity = {st.st_dev, st.st_ino};
+    return;
+  }
+  if (writerUse_ > use_) {
+    resync(kReplaced);
+    return;
+  }
+  const uint64_t lost = knownUnprinted(false);
+  if (lost > 0 || !endExact_) reportLoss(lost, false, kReplaced, path);
+  previousFd_.reset();
+  moveTo(use_);
 }
 
 // On to the next use, keeping the guard of this one while it is the last
 // evidence of what was printed.
 void Follower::moveOn() {
   if (!guard_.empty()) {
-    previousTrap_ = std::move(trap_);
+    previousFd_.reset(reading_.fd.release());
     previousGuard_ = guard_;
+    previousHead_ = head_;
     previousEnd_ = offset_;
     previousUse_ = use_;
   }
@@ -447,13 +733,34 @@ void Follower::moveOn() {
 }
 
 void Follower::moveTo(int64_t use) {
-  trap_.reset();
+  reading_.reset();
   seenLength_.erase(seenLength_.begin(), seenLength_.lower_bound(use));
   use_ = use;
   offset_ = 0;
   guard_.clear();
+  head_.clear();
   knownEnd_ = 0;
   endExact_ = false;
+}
+
+// Where the last line printed ends, after every write of the output, so
+// that a follower killed at any moment repeats at most that write.
+bool Follower::saveCursor() {
+  if (options_.cursorFile.empty() || offset_ == 0) return true;
+  Cursor cursor;
+  cursor.set = setPath_;
+  cursor.device = management_.identity().device;
+  cursor.inode = management_.identity().inode;
+  cursor.fileNumber = static_cast<uint32_t>(fileOf(use_));
+  cursor.offset = offset_;
+  cursor.fingerprintLength = static_cast<uint32_t>(guard_.size());
+  cursor.fingerprint = Fingerprint(guard_.data(), guard_.size());
+  if (const int e = zolktail::saveCursor(options_.cursorFile, cursor); e != 0) {
+    complain(options_.cursorFile, std::strerror(e));
+    failed_ = true;
+    return false;
+  }
+  return true;
 }
 
 // Offset of the first of the last `count` lines of [0, end), read backwards
@@ -464,8 +771,7 @@ uint32_t Follower::lastLinesStart(uint32_t end, uint64_t count) {
   uint64_t seen = 0;
   for (uint32_t to = end; to > 0;) {
     const uint32_t from = to > kTailChunk ? to - kTailChunk : 0;
-    if (ZOLK2_MpttSeek(trap_.get(), static_cast<int32_t>(from), ZOLK2_MPTT_SEEK_SET) != 0 ||
-        ZOLK2_MpttRead(trap_.get(), chunk.data(), to - from) != to - from)
+    if (readAt(reading_.fd.get(), chunk.data(), to - from, from) != static_cast<ssize_t>(to - from))
       return to;
     for (uint32_t i = to - from; i-- > 0;) {
       // The line end of the last line does not start a line.
@@ -476,8 +782,14 @@ uint32_t Follower::lastLinesStart(uint32_t end, uint64_t count) {
   return 0;
 }
 
+// The head of a file the follower starts in at offset_, as if printed.
+void Follower::takeHead(int fd) {
+  head_.resize(std::min<uint32_t>(offset_, kGuard));
+  if (readAt(fd, head_.data(), head_.size(), 0) != static_cast<ssize_t>(head_.size())) head_.clear();
+}
+
 bool Follower::startAtLastLines() {
-  switch (openTrap()) {
+  switch (openFile()) {
     case Open::Ok:
       break;
     case Open::Missing:
@@ -486,25 +798,97 @@ bool Follower::startAtLastLines() {
     case Open::Failed:
       return false;
   }
-  while (ZOLK2_MpttGetCurrentOffset(trap_.get()) < 0) {
-    const int code = ZOLK2_MpttGetLastError(trap_.get());
-    if (code != ZOLK2_MPTT_E_LOCK && code != ZOLK2_MPTT_E_RECORD) {
-      complain(pathOf(use_), readerReason(code));
-      return false;
-    }
-    if (*stops_ > 0) return true;
-    pause();
-  }
   offset_ = lastLinesStart(writerOffset_, options_.lines);
   knownEnd_ = writerOffset_;
+  takeHead(reading_.fd.get());
   // The guard: the bytes before the first line printed, as if printed.
   const uint32_t length = std::min<uint32_t>(offset_, kGuard);
   guard_.resize(length);
-  if (length > 0 && (ZOLK2_MpttSeek(trap_.get(), static_cast<int32_t>(offset_ - length),
-                                    ZOLK2_MPTT_SEEK_SET) != 0 ||
-                     ZOLK2_MpttRead(trap_.get(), guard_.data(), length) != length))
+  if (readAt(reading_.fd.get(), guard_.data(), length, offset_ - length) !=
+      static_cast<ssize_t>(length))
     guard_.clear();
   return true;
+}
+
+// Continues after the last line printed by the run that saved the cursor,
+// when the bytes before it are still those; otherwise says what was lost
+// and starts where the data still intact starts.
+bool Follower::resume(const Cursor& cursor) {
+  const int64_t number = cursor.fileNumber;
+  if (number > fileCount_) {
+    complain(name_.managementPath, kStartedAgain);
+    use_ = -(originFile_ - 1);
+    return true;
+  }
+  // The cursor's file in the writer's present round, or in the round
+  // before when the writer is behind the cursor in the same file.
+  int64_t use = -((originFile_ - number + fileCount_) % fileCount_);
+  if (use == 0 && cursor.offset > writerOffset_) use = -fileCount_;
+  const std::string path = name_.tracePath(number);
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  std::string bytes(cursor.fingerprintLength, '\0');
+  const ssize_t got = fd.get() < 0 ? -1
+                                   : readAt(fd.get(), bytes.data(), bytes.size(),
+                                            cursor.offset - cursor.fingerprintLength);
+  if (got == static_cast<ssize_t>(bytes.size()) &&
+      Fingerprint(bytes.data(), bytes.size()) == cursor.fingerprint) {
+    use_ = use;
+    offset_ = cursor.offset;
+    guard_ = bytes;
+    takeHead(fd.get());
+    return true;
+  }
+  if (got < static_cast<ssize_t>(bytes.size()) || bytes.find('\0') != std::string::npos) {
+    complain(name_.managementPath, kStartedAgain);
+    reportLoss(0, false, kStartedAgain, path);
+    use_ = -(originFile_ - 1);
+  } else {
+    reportLoss(0, false, kOvertaken, path);
+    use_ = 1 - fileCount_;
+  }
+  return true;
+}
+
+bool Follower::start() {
+  switch (start_) {
+    case Start::OldestData:
+      use_ = 1 - fileCount_;
+      return true;
+    case Start::FileOne:
+      use_ = -(originFile_ - 1);
+      return true;
+    case Start::AsOptions:
+      break;
+  }
+  if (!options_.cursorFile.empty()) {
+    Cursor cursor;
+    std::string problem;
+    switch (loadCursor(options_.cursorFile, &cursor, &problem)) {
+      case CursorLoad::Loaded:
+        if (cursor.set != setPath_) {
+          complain(options_.cursorFile, "the cursor belongs to another set: " + cursor.set);
+          return false;
+        }
+        if (cursor.device != management_.identity().device ||
+            cursor.inode != management_.identity().inode) {
+          complain(name_.managementPath, "the set was created again");
+          reportLoss(0, false, kRemoved, name_.tracePath(cursor.fileNumber));
+          use_ = 1 - fileCount_;
+          return true;
+        }
+        return resume(cursor);
+      case CursorLoad::Missing:
+        break;
+      case CursorLoad::Failed:
+        complain(options_.cursorFile, problem);
+        return false;
+    }
+  }
+  if (options_.fromStart) {
+    use_ = -((originFile_ - name_.number + fileCount_) % fileCount_);
+    return true;
+  }
+  return startAtLastLines();
 }
 
 void Follower::pause() const {
@@ -519,6 +903,9 @@ int Follower::run() {
     complain(name_.managementPath, std::strerror(e));
     return 2;
   }
+  char* canonical = ::realpath(name_.managementPath.c_str(), nullptr);
+  setPath_ = canonical != nullptr ? canonical : name_.managementPath;
+  std::free(canonical);
   management_info_t first;
   for (;;) {
     if (*stops_ > 0) return 0;
@@ -526,8 +913,10 @@ int Follower::run() {
     const RecordStatus status = management_.snapshot(&first, &error);
     if (status == RecordStatus::Ok) break;
     if (status == RecordStatus::Invalid) {
-      complain(name_.managementPath, "invalid management record");
-      return 2;
+      // Reported once; a writer may yet put a valid record in place.
+      if (!invalidReported_) complain(name_.managementPath, "invalid management record");
+      invalidReported_ = true;
+      if (options_.stopAtEnd) return 2;
     }
     if (status == RecordStatus::Failed) {
       complain(name_.managementPath, std::strerror(error));
@@ -538,8 +927,9 @@ int Follower::run() {
     if (status == RecordStatus::NoRecordYet && options_.stopAtEnd) return 0;
     pause();
   }
+  invalidReported_ = false;
   fileCount_ = first.fileCount;
-  if (name_.number > fileCount_) {
+  if (start_ == Start::AsOptions && name_.number > fileCount_) {
     complain(traceFile_, "file number " + std::to_string(name_.number) + " is outside the set of " +
                              std::to_string(fileCount_) + " files");
     return 2;
@@ -547,13 +937,9 @@ int Follower::run() {
   originFile_ = writerFile_ = first.writeFileNumber;
   writerOffset_ = stopOffset_ = first.writeOffset;
   buffer_.resize(capacity_ + 1);
-  if (options_.fromStart) {
-    use_ = -((originFile_ - name_.number + fileCount_) % fileCount_);
-  } else if (!startAtLastLines()) {
-    return 2;
-  }
+  if (!start()) return 2;
   for (;;) {
-    if (*stops_ > 0) return 0;
+    if (*stops_ > 0) return failed_ ? 2 : 0;
     switch (step()) {
       case Step::Progress:
         break;
@@ -561,9 +947,15 @@ int Follower::run() {
         pause();
         break;
       case Step::Done:
-        return 0;
+        return failed_ ? 2 : 0;
       case Step::Failed:
         return 2;
+      case Step::SetGone:
+        if (next_ == Start::OldestData) {
+          if (const uint64_t lost = knownUnprinted(true); lost > 0)
+            reportLoss(lost, false, kRemoved, pathOf(use_));
+        }
+        return -1;
     }
   }
 }
@@ -577,7 +969,29 @@ int follow(const std::string& traceFile, const FollowOptions& options,
     complain(traceFile, "not the name of a file of a trace set (DIR/PREFIXn.log, n from 1 to 64)");
     return 2;
   }
-  return Follower(name, traceFile, options, stops).run();
+  Start start = Start::AsOptions;
+  for (;;) {
+    Follower follower(name, traceFile, options, stops, start);
+    const int status = follower.run();
+    if (status >= 0) return status;
+    if (options.stopAtEnd) return 2;
+    start = follower.next();
+    if (start == Start::FileOne) continue;  // a new run of another size, already reported
+    // The set went away or was created again: like tail -F, wait for it
+    // and follow the new one from its start.
+    FileIdentity id;
+    int error = 0;
+    if (!FileIdentity::of(name.managementPath, &id, &error)) {
+      complain(name.managementPath, std::string(kRemoved) + "; waiting for it to be created again");
+      struct timespec t = {static_cast<time_t>(options.intervalMs / 1000),
+                           static_cast<long>(options.intervalMs % 1000) * 1000000L};
+      while (!FileIdentity::of(name.managementPath, &id, &error)) {
+        if (*stops > 0) return 0;
+        ::nanosleep(&t, nullptr);
+      }
+    }
+    complain(name.managementPath, "the set was created again");
+  }
 }
 
 const char* fileBeingRead() { return ms_fileBeingRead; }

@@ -1,9 +1,11 @@
 #include "TraceSet.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 namespace zolktail {
@@ -27,7 +29,8 @@ bool isValid(const management_info_t& r) {
   return std::memcmp(r.magic, ZOLK2_MPTT_MAGIC, sizeof r.magic) == 0 &&
          r.fileSize >= ZOLK2_MPTT_MIN_FILE_SIZE && r.fileSize <= ZOLK2_MPTT_MAX_FILE_SIZE &&
          r.fileCount >= 1 && r.fileCount <= ZOLK2_MPTT_MAX_FILE_COUNT &&
-         static_cast<int32_t>(r.writeFileNumber) >= 1 && r.writeFileNumber <= r.fileCount;
+         static_cast<int32_t>(r.writeFileNumber) >= 1 && r.writeFileNumber <= r.fileCount &&
+         r.writeOffset <= static_cast<uint32_t>(INT32_MAX);
 }
 
 // The byte order is told by the mark, or without one by which order makes
@@ -84,7 +87,21 @@ ManagementFile::~ManagementFile() {
 
 int ManagementFile::open(const std::string& path) {
   fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  return fd_ < 0 ? errno : 0;
+  if (fd_ < 0) return errno;
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return errno;
+  identity_ = {st.st_dev, st.st_ino};
+  return 0;
+}
+
+bool FileIdentity::of(const std::string& path, FileIdentity* identity, int* error) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    *error = errno;
+    return false;
+  }
+  *identity = {st.st_dev, st.st_ino};
+  return true;
 }
 
 RecordStatus ManagementFile::snapshot(management_info_t* record, int* error) {

@@ -29,10 +29,22 @@ struct SetName {
 // likelier one.
 bool parseSetName(const std::string& traceFile, SetName* name);
 
+// A file as the system knows it, whatever its name: a name that leads to
+// another identity than an open descriptor's was replaced.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileIdentity& o) const { return device == o.device && inode == o.inode; }
+  bool operator!=(const FileIdentity& o) const { return !(*this == o); }
+  // The identity of what path leads to; false with errno in *error.
+  static bool of(const std::string& path, FileIdentity* identity, int* error);
+};
+
 enum class RecordStatus {
   Ok,
   NoRecordYet,  // the file is shorter than a record: the writer is setting up
-  Invalid,      // a whole record that is not valid, or an unsupported lock type
+  Invalid,      // a whole record that is not valid (a writer offset beyond the
+                // signed range included), or an unsupported lock type
   Busy,         // the writer kept the lock for the whole of the attempts
   Failed,       // reading the file failed (errno in *error)
 };
@@ -51,9 +63,11 @@ class ManagementFile final {
   int open(const std::string& path);  // 0 or errno
   // The record in this host's byte order.
   RecordStatus snapshot(management_info_t* record, int* error);
+  const FileIdentity& identity() const { return identity_; }
 
  private:
   int fd_ = -1;
+  FileIdentity identity_;
 };
 
 }  // namespace zolktail

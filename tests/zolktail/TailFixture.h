@@ -86,6 +86,27 @@ class Set {
       if (e->first == number) return e->second;
     return 1;
   }
+  uint32_t offset() const { return writer_->writeOffset(); }
+  // Puts a record of the writer's own layout that says what is given.
+  void PutRecord(uint32_t file, uint32_t offset) {
+    management_info_t r{};
+    std::memcpy(r.magic, ZOLK2_MPTT_MAGIC, sizeof r.magic);
+    r.byteOrderMark = ZOLK2_MPTT_BYTE_ORDER_MARK;
+    r.fileSize = options_.fileSize;
+    r.fileCount = options_.fileCount;
+    r.writeFileNumber = file;
+    r.writeOffset = offset;
+    r.lockType = ZOLK2_MPTT_LOCK_LOCKF;
+    const std::vector<unsigned char> b = zolksupport::EncodeManagementRecord(r, options_.byteOrder);
+    zolktest::WriteFile(dir_ / "mmap/t.mm", std::string(b.begin(), b.end()));
+  }
+  // Removes the set, as rm -r of its files would.
+  void Remove() {
+    for (uint32_t n = 1; n <= options_.fileCount; ++n) ::unlink(Path(n).c_str());
+    ::unlink((dir_ / "mmap/t.mm").c_str());
+    ::rmdir((dir_ / "mmap").c_str());
+  }
+  std::string Management() const { return dir_ / "mmap/t.mm"; }
   uint64_t written = 0;
 
  private:
@@ -146,6 +167,9 @@ class Tail {
   // Collects to the end and returns the exit status, 128 + signal if killed.
   int Finish() {
     ReadUntil([] { return false; });
+    siginfo_t info{};
+    ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
+    if (info.si_pid == 0) ::kill(pid_, SIGKILL);  // still running after a minute: it hangs
     int status = 0;
     if (::waitpid(pid_, &status, 0) != pid_) return -1;
     pid_ = -1;
