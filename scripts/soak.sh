@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Soak: a trace writer writes a set of SOAK_FILES files (default 4) of 64 KiB
-# with locking while followers read the set beside it. SECONDS (default 60)
-# of writing are split evenly across three runs, each on a set of its own:
+# with locking while followers read the set beside it, in three runs, each
+# on a set of its own, that share SECONDS (default 60) evenly:
 #   rotate   the writer goes round the set, overwriting each file in place;
 #   restart  the writer also starts the set again from scratch every
 #            SOAK_RESTART_LINES lines (default 2000, which ends about the
@@ -83,7 +83,7 @@ start() {  # NAME SLOW COMMAND...
 # run NAME LIBRARY-FOLLOWERS(yes/no) WRITER-OPTION...: one run; 0 if it
 # met the goal.
 run() {
-  local name=$1 library=$2
+  local name=$1 library=$2 began=$SECONDS
   shift 2
   dir=$work/$name
   followers=() follower_pids=() drain_pids=()
@@ -145,10 +145,14 @@ run() {
 
   local args=()
   for f in "${followers[@]}"; do args+=("$f=$dir/$f"); done
+  echo "soak: $name: followers stopped after $((SECONDS - began)) s"
   "$soak" check "$last" "${args[@]}"
 }
 
-part=$(awk -v s="$seconds" -v n=${#runs[@]} 'BEGIN { print s / n }')
+# A run takes about 3 s more than it writes, to start and for its followers
+# to catch up: the runs after the first write that much less, so that the
+# soak as a whole takes about as long as one run of SECONDS would.
+part=$(awk -v s="$seconds" -v n=${#runs[@]} 'BEGIN { p = (s - 3 * (n - 1)) / n; print p < 1 ? 1 : p }')
 failed=()
 for r in "${runs[@]}"; do
   case $r in
