@@ -12,11 +12,10 @@
 # zolk2tail follows every run, once at full speed and once behind a slow
 # pipe so that the writer laps it. The follower on the reader library
 # (zolk_soak follow) follows the rotate and replace runs only. It counts the
-# writer's entries into files from the record: a restart looks to it like
-# the writer moving on, so it would lose lines without a word. It does not
-# see a replacement either, but the writer replaces a file only when it
-# comes round to it, which is a lap for a follower still in that file, and
-# laps it reports.
+# writer's entries into files from the record, so it cannot tell a restart
+# from the writer moving on or lapping it. It does not see a replacement
+# either, but the writer replaces a file only when it comes round to it,
+# which is a lap for a follower still in that file, and laps it reports.
 #
 # The generator feeds the writer one stream, so the lines go on numbered
 # across restarts; every line carries its sequence number and a checksum. At
