@@ -104,14 +104,18 @@ std::string TraceWriter::TraceFilePath(uint32_t number) const {
 // Opens file `number` for writing at offset 0. The first time it is entered
 // it is emptied (and extended to the file size when asked to); afterwards it
 // is overwritten in place, so a reader still sees the old end mark until the
-// new data passes it.
+// new data passes it, or replaced by a new file, unseen by a reader that
+// still holds the old one.
 int TraceWriter::EnterFile(uint32_t number) {
   if (int rc = CloseFd(&traceFd_); rc != 0) return rc;
   const bool first = !entered_[number - 1];
+  const bool fresh = first || options_.replaceFiles;
   const std::string path = TraceFilePath(number);
-  traceFd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (first ? O_TRUNC : 0), 0644);
+  if (!first && options_.replaceFiles && ::unlink(path.c_str()) != 0 && errno != ENOENT)
+    return errno;
+  traceFd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (fresh ? O_TRUNC : 0), 0644);
   if (traceFd_ < 0) return errno;
-  if (first && options_.preExtend && ::ftruncate(traceFd_, options_.fileSize) != 0) return errno;
+  if (fresh && options_.preExtend && ::ftruncate(traceFd_, options_.fileSize) != 0) return errno;
   entered_[number - 1] = true;
   fileNumber_ = number;
   writeOffset_ = 0;

@@ -8,7 +8,8 @@
 // management file, the lock readers take to copy it. A file the writer
 // leaves is ended with the end-of-data byte 0x1A, optionally after the mark
 // FE FF; coming round to a file again, the writer overwrites it in place
-// from offset 0. Trace files only ever grow while the writer lives.
+// from offset 0, or, with replaceFiles, puts a new file (a new inode) in its
+// place. Trace files only ever grow while the writer lives.
 //
 // Results are 0 or an errno value; nothing is printed.
 #ifndef ZOLK_SUPPORT_TRACEWRITER_H
@@ -43,12 +44,19 @@ struct TraceWriterOptions {
   bool byteOrderMark = true;  // false: the mark word is 0
   bool preExtend = true;      // a file entered for the first time is extended to fileSize
   bool endMarkPair = false;   // FE FF before the 0x1A that ends a file
+  // A file entered again is unlinked and created anew (and pre-extended when
+  // preExtend says so) instead of being overwritten in place, the way a
+  // writer that renames or removes its old files behaves: a reader holding
+  // the old file keeps the old data and must notice the new one by its inode.
+  bool replaceFiles = false;
   uint32_t flags = 0;         // flags word of the record
   uint32_t lockType = ZOLK2_MPTT_LOCK_LOCKF;  // lock type word of the record
 };
 
 // The writer of one trace set. Creating it starts afresh at file 1, offset
-// 0: each file is truncated the first time this writer enters it.
+// 0: each file is truncated the first time this writer enters it. A writer
+// that starts the set again from scratch is one destroyed and created anew
+// on the same set.
 class TraceWriter final {
  public:
   // EINVAL for options out of range, otherwise the errno of the failing call.

@@ -33,7 +33,11 @@ const char kUsage[] =
     "  -g LINES   write LINES generated numbered lines instead of reading input\n"
     "  -l LENGTH  length of a generated line without CR LF (default 60)\n"
     "  -i USEC    pause after each line, in microseconds\n"
-    "  -r         at the end, leave the file being written (end it and move on)\n";
+    "  -r         at the end, leave the file being written (end it and move on)\n"
+    "  -u         replace a trace file when entering it again: unlink it and create a\n"
+    "             new one (pre-extended unless -E) instead of overwriting it in place\n"
+    "  -R LINES   start the set again from scratch every LINES lines, as a restarted\n"
+    "             writer does: file 1 at offset 0, each file emptied when first entered\n";
 
 bool ParseNumber(const char* text, unsigned long long max, unsigned long long* value) {
   if (text == nullptr || *text == '\0' || *text == '-') return false;
@@ -54,10 +58,10 @@ int Usage(const std::string& problem) {
 
 int main(int argc, char** argv) {
   zolksupport::TraceWriterOptions options;
-  unsigned long long generate = 0, length = 60, pauseUs = 0, v = 0;
+  unsigned long long generate = 0, length = 60, pauseUs = 0, restartEvery = 0, v = 0;
   bool generated = false, leaveAtEnd = false;
   int opt;
-  while ((opt = ::getopt(argc, argv, "d:p:s:n:o:BEmf:t:g:l:i:rh")) != -1) {
+  while ((opt = ::getopt(argc, argv, "d:p:s:n:o:BEmf:t:g:l:i:ruR:h")) != -1) {
     switch (opt) {
       case 'd': options.directory = optarg; break;
       case 'p': options.prefix = optarg; break;
@@ -100,6 +104,11 @@ int main(int argc, char** argv) {
         if (!ParseNumber(optarg, 10000000, &pauseUs)) return Usage("bad pause: " + std::string(optarg));
         break;
       case 'r': leaveAtEnd = true; break;
+      case 'u': options.replaceFiles = true; break;
+      case 'R':
+        if (!ParseNumber(optarg, UINT64_MAX, &restartEvery) || restartEvery == 0)
+          return Usage("bad restart interval: " + std::string(optarg));
+        break;
       case 'h': std::cout << kUsage; return 0;
       default: return Usage("unknown option");
     }
@@ -108,14 +117,23 @@ int main(int argc, char** argv) {
   if (options.directory.empty() || options.prefix.empty()) return Usage("-d and -p are required");
 
   std::unique_ptr<zolksupport::TraceWriter> writer;
-  if (int rc = zolksupport::TraceWriter::Create(options, &writer); rc != 0) {
-    std::cerr << "zolk_tracewriter: cannot create the trace set in " << options.directory << ": "
-              << std::strerror(rc) << "\n";
-    return 2;
-  }
+  auto create = [&]() {
+    writer.reset();  // the old writer's descriptors are closed before the set starts again
+    if (int rc = zolksupport::TraceWriter::Create(options, &writer); rc != 0) {
+      std::cerr << "zolk_tracewriter: cannot create the trace set in " << options.directory
+                << ": " << std::strerror(rc) << "\n";
+      return false;
+    }
+    return true;
+  };
+  if (!create()) return 2;
 
-  unsigned long long written = 0;
+  unsigned long long written = 0, restarts = 0;
   auto put = [&](const std::string& line) {
+    if (restartEvery > 0 && written > 0 && written % restartEvery == 0) {
+      if (!create()) return false;
+      ++restarts;
+    }
     if (int rc = writer->WriteLine(line); rc != 0) {
       std::cerr << "zolk_tracewriter: cannot write line " << written + 1 << ": "
                 << (rc == EINVAL ? "it holds CR, LF or 0x1A" : std::strerror(rc)) << "\n";
@@ -144,6 +162,8 @@ int main(int argc, char** argv) {
     }
   }
   std::cout << "wrote " << written << " lines; writing file " << writer->fileNumber()
-            << " at offset " << writer->writeOffset() << "\n";
+            << " at offset " << writer->writeOffset();
+  if (restartEvery > 0) std::cout << "; restarted " << restarts << " times";
+  std::cout << "\n";
   return 0;
 }

@@ -7,14 +7,17 @@
 //                                         reader library, printing its lines
 //   zolk_soak slow BYTES                  copies standard input to standard output
 //                                         at BYTES a second
-//   zolk_soak check LAST NAME=FILE...     counts per follower the lines lost,
-//                                         duplicated, torn and lost to laps
+//   zolk_soak check LAST NAME=FILE...     counts per follower the lines printed,
+//                                         the gaps, the lines lost with and
+//                                         without a report, duplicated, torn
+//                                         and late, and the reports by kind
 //
 // A line is "SEQUENCE CHECKSUM TEXT": ten digits, eight hexadecimal digits
 // of the FNV-1a hash of the sequence and the text, and a text whose length
-// and letters follow from the sequence. A follower reports a lap, where the
-// writer overwrote lines it had not read, on a line of its own where the
-// loss happens: "#lap ..." here, "zolk2tail: ... overtook ..." from zolk2tail.
+// and letters follow from the sequence. A follower reports a loss on a line
+// of its own where it happens: "#lap ..." here, where the writer overtook
+// it; from zolk2tail one of the few forms ReportKind() knows, and any other
+// "zolk2tail:" line is a fault.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -29,6 +32,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -266,14 +270,50 @@ int Follower::Run() {
 // ---------------------------------------------------------------------------
 // The check.
 
-struct Counts {
-  uint64_t lines = 0, lost = 0, lapped = 0, duplicated = 0, torn = 0, late = 0, laps = 0;
-};
+// What a follower may say about its losses, on a line of its own. A gap in
+// the sequence is accepted only with at least one of these between the line
+// before it and the line after it.
+enum Kind { kLap, kOvertook, kLostRestart, kLostReplaced, kLostRemoved, kRestarted, kReplaced,
+            kRemoved, kCreated, kKinds, kUnknown = kKinds, kNotReport };
+const char* const kKindNames[kKinds] = {"#lap", "lost:overtook", "lost:restart",
+                                        "lost:replaced", "lost:removed", "restarted",
+                                        "replaced", "removed", "created"};
 
-bool IsLapReport(const std::string& line) {
-  return line.rfind("#lap", 0) == 0 ||
-         (line.rfind("zolk2tail: ", 0) == 0 && line.find("overtook") != std::string::npos);
+Kind ReportKind(const std::string& line) {
+  if (line.rfind("#lap", 0) == 0) return kLap;
+  static const char kHead[] = "zolk2tail: ";
+  if (line.rfind(kHead, 0) != 0) return kNotReport;
+  static const std::string kFile = R"((?:.*/)?[^/]*[0-9]+\.log)",
+                           kMm = R"((?:.*/)?mmap/[^/]+\.mm)";
+  static const std::regex kLost(R"((?:[0-9]+|at least [0-9]+|an unknown number of) bytes lost: )"
+                                R"((the writer overtook the reader|the writer started the set again|)"
+                                R"(the file was replaced|the set was removed) in )" + kFile);
+  static const std::pair<std::regex, Kind> kNotices[] = {
+      {std::regex(kMm + ": the writer started the set again"), kRestarted},
+      {std::regex(kFile + ": the file was replaced"), kReplaced},
+      {std::regex(kMm + ": the set was removed; waiting for it to be created again"), kRemoved},
+      {std::regex(kMm + ": the set was created again"), kCreated},
+  };
+  const std::string rest = line.substr(sizeof kHead - 1);
+  std::smatch m;
+  if (std::regex_match(rest, m, kLost)) {
+    const std::string cause = m[1];
+    return cause == "the writer overtook the reader"     ? kOvertook
+           : cause == "the writer started the set again" ? kLostRestart
+           : cause == "the file was replaced"            ? kLostReplaced
+                                                         : kLostRemoved;
+  }
+  for (const auto& notice : kNotices) {
+    if (std::regex_match(rest, notice.first)) return notice.second;
+  }
+  return kUnknown;
 }
+
+struct Counts {
+  uint64_t lines = 0, gaps = 0, reported = 0, lost = 0, duplicated = 0, torn = 0, late = 0,
+           unknown = 0;
+  uint64_t reports[kKinds] = {};
+};
 
 // The sequence of a line that is whole, or 0.
 uint64_t SequenceOf(const std::string& line) {
@@ -288,7 +328,7 @@ Counts Check(const char* name, const char* path, uint64_t last) {
   Counts c;
   std::vector<bool> seen(last + 2, false);
   uint64_t next = 1;
-  bool lapReported = false;
+  bool reported = false;  // since the last line in sequence
   std::ifstream in(path, std::ios::binary);
   std::string line, previous;
   int described = 0;
@@ -298,14 +338,20 @@ Counts Check(const char* name, const char* path, uint64_t last) {
                    previous.substr(0, 120).c_str(), line.substr(0, 120).c_str());
   };
   auto gap = [&](uint64_t missing) {
-    if (!lapReported) describe(std::to_string(missing) + " lines lost, no lap reported");
-    (lapReported ? c.lapped : c.lost) += missing;
-    lapReported = false;
+    if (!reported) describe(std::to_string(missing) + " lines lost, no loss reported");
+    ++c.gaps;
+    (reported ? c.reported : c.lost) += missing;
   };
   for (; std::getline(in, line); previous = line) {
-    if (IsLapReport(line)) {
-      ++c.laps;
-      lapReported = true;
+    const Kind kind = ReportKind(line);
+    if (kind == kUnknown) {
+      describe("not a report zolk2tail may print");
+      ++c.unknown;
+      continue;
+    }
+    if (kind != kNotReport) {
+      ++c.reports[kind];
+      reported = true;
       continue;
     }
     const uint64_t seq = SequenceOf(line);
@@ -327,7 +373,7 @@ Counts Check(const char* name, const char* path, uint64_t last) {
       continue;
     }
     if (seq > next) gap(seq - next);
-    lapReported = false;
+    reported = false;
     next = seq + 1;
   }
   if (next <= last) gap(last - next + 1);
@@ -336,23 +382,30 @@ Counts Check(const char* name, const char* path, uint64_t last) {
 
 int CheckAll(int argc, char** argv) {
   const uint64_t last = std::strtoull(argv[2], nullptr, 10);
-  std::printf("%-12s %10s %8s %8s %10s %6s %6s %6s\n", "follower", "lines", "lost", "lapped",
-              "duplicated", "torn", "late", "laps");
+  std::printf("%-12s %9s %6s %9s %9s %6s %6s %6s %7s  %s\n", "follower", "lines", "gaps",
+              "reported", "lost", "dupl.", "torn", "late", "unknown", "reports");
   bool ok = true;
   for (int i = 3; i < argc; ++i) {
     const char* eq = std::strchr(argv[i], '=');
     if (eq == nullptr) return 1;
     const std::string name(argv[i], static_cast<size_t>(eq - argv[i]));
     const Counts c = Check(name.c_str(), eq + 1, last);
-    std::printf("%-12.*s %10" PRIu64 " %8" PRIu64 " %8" PRIu64 " %10" PRIu64 " %6" PRIu64
-                " %6" PRIu64 " %6" PRIu64 "\n",
-                static_cast<int>(eq - argv[i]), argv[i], c.lines, c.lost, c.lapped, c.duplicated,
-                c.torn, c.late, c.laps);
+    std::string reports;
+    for (int k = 0; k < kKinds; ++k) {
+      if (c.reports[k] > 0)
+        reports += std::string(reports.empty() ? "" : ", ") + kKindNames[k] + " " +
+                   std::to_string(c.reports[k]);
+    }
+    std::printf("%-12s %9" PRIu64 " %6" PRIu64 " %9" PRIu64 " %9" PRIu64 " %6" PRIu64
+                " %6" PRIu64 " %6" PRIu64 " %7" PRIu64 "  %s\n",
+                name.c_str(), c.lines, c.gaps, c.reported, c.lost, c.duplicated, c.torn, c.late,
+                c.unknown, reports.empty() ? "none" : reports.c_str());
     std::fflush(stdout);
-    ok = ok && c.lost == 0 && c.duplicated == 0 && c.torn == 0 && c.late == 0;
+    ok = ok && c.lost == 0 && c.duplicated == 0 && c.torn == 0 && c.late == 0 && c.unknown == 0;
   }
   std::printf("%" PRIu64
-              " lines written; goal (nothing lost without a lap, duplicated, torn or late): %s\n",
+              " lines written; goal (nothing lost without a report, duplicated, torn, late or "
+              "unknown): %s\n",
               last, ok ? "met" : "MISSED");
   return ok ? 0 : 1;
 }

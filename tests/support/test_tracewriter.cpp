@@ -1,6 +1,9 @@
 // The trace writer's files byte for byte, through its command-line driver:
-// record layout in either byte order, rotation, end marks, pre-extension.
+// record layout in either byte order, rotation, end marks, pre-extension,
+// files replaced and the set started again.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -77,6 +80,52 @@ TEST(TraceWriterDriver, RecordFilesAndRotation) {
   }
 }
 
+// Coming round to file 1 again: overwritten in place, replaced by a new
+// inode, or, with the set started again at line 51, emptied. A descriptor
+// opened on file 1 before the run shows which file it was.
+TEST(TraceWriterDriver, FileEnteredAgain) {
+  auto lines = [](int from, int to) {
+    std::string s;
+    for (int i = from; i <= to; ++i) s += zolksupport::NumberedLine(i, 98) + "\r\n";
+    return s;
+  };
+  auto padded = [](std::string s) { return s.append(4096 - s.size(), '\0'); };
+  struct Case {
+    const char* name;
+    std::vector<std::string> options;
+    std::string one, two, held, out;
+  };
+  const std::string ended = padded(lines(81, 100) + lines(21, 40) + "\x1A");
+  const Case cases[] = {
+      {"in place", {}, ended, padded(lines(41, 80) + "\x1A"), ended,
+       "wrote 100 lines; writing file 1 at offset 2000\n"},
+      {"replaced", {"-u"}, padded(lines(81, 100)), padded(lines(41, 80) + "\x1A"),
+       padded(lines(1, 40) + "\x1A"), "wrote 100 lines; writing file 1 at offset 2000\n"},
+      {"started again", {"-R", "50"}, padded(lines(51, 90) + "\x1A"), padded(lines(91, 100)),
+       padded(lines(51, 90) + "\x1A"),
+       "wrote 100 lines; writing file 2 at offset 1000; restarted 1 times\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    zolktest::TempDir dir;
+    const int held = ::open((dir / "w1.log").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(held, 0);
+    std::vector<std::string> argv = {ZOLK_TRACEWRITER_PATH, "-d", dir.path(), "-p", "w",
+                                     "-s", "4096", "-n", "2", "-g", "100", "-l", "98"};
+    argv.insert(argv.end(), c.options.begin(), c.options.end());
+    const zolktest::ProcessResult r = zolktest::RunProcess(argv, {});
+    std::string before(8192, '\0');
+    before.resize(static_cast<size_t>(std::max<ssize_t>(0, ::pread(held, &before[0], 8192, 0))));
+    ::close(held);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, c.out);
+    // Compared whole but not printed: 4 KiB of lines would hide the case.
+    EXPECT_TRUE(zolktest::ReadFile(dir / "w1.log") == c.one) << "w1.log";
+    EXPECT_TRUE(zolktest::ReadFile(dir / "w2.log") == c.two) << "w2.log";
+    EXPECT_TRUE(before == c.held) << "w1.log as opened before the run";
+  }
+}
+
 TEST(TraceWriterDriver, RefusesWhatWouldBreakTheSet) {
   zolktest::TempDir dir;
   struct Case {
@@ -91,6 +140,7 @@ TEST(TraceWriterDriver, RefusesWhatWouldBreakTheSet) {
       {"file size too small", {"-d", dir.path(), "-p", "w", "-s", "4095"}, "", 2, "cannot create"},
       {"too many files", {"-d", dir.path(), "-p", "w", "-n", "65"}, "", 2, "cannot create"},
       {"bad byte order", {"-d", dir.path(), "-p", "w", "-o", "middle"}, "", 1, "little or big"},
+      {"restart every 0 lines", {"-d", dir.path(), "-p", "w", "-R", "0"}, "", 1, "bad restart"},
       {"end-of-data byte in a line", {"-d", dir.path(), "-p", "w"}, "ok\nbad\x1Aline\n", 2,
        "cannot write line 2"},
       {"line longer than a file", {"-d", dir.path(), "-p", "w", "-s", "4096"},
