@@ -41,20 +41,27 @@ char ms_fileBeingRead[4096];
 using Trap = zolkinternal::TrapPtr;
 using zolkinternal::UniqueFd;
 
+// A report goes out whole, in one write(2) where it can, also when a stop
+// signal interrupts a write to a full pipe: a reader of the output must
+// never see half a report.
+void report(const std::string& line) {
+  for (size_t done = 0; done < line.size();) {
+    const ssize_t n = ::write(2, line.data() + done, line.size() - done);
+    if (n < 0 && errno != EINTR) return;
+    if (n > 0) done += static_cast<size_t>(n);
+  }
+}
+
 void complain(const std::string& file, const std::string& reason) {
-  std::fprintf(stderr, "zolk2tail: %s: %s\n", file.c_str(), reason.c_str());
+  report("zolk2tail: " + file + ": " + reason + "\n");
 }
 
 // "zolk2tail: N bytes lost: CAUSE in FILE", or "at least N" when more may
 // have been lost than is known, or "an unknown number of" when nothing is.
 void reportLoss(uint64_t bytes, bool exact, const char* cause, const std::string& file) {
-  if (bytes == 0 && !exact) {
-    std::fprintf(stderr, "zolk2tail: an unknown number of bytes lost: %s in %s\n", cause,
-                 file.c_str());
-  } else {
-    std::fprintf(stderr, "zolk2tail: %s%llu bytes lost: %s in %s\n", exact ? "" : "at least ",
-                 static_cast<unsigned long long>(bytes), cause, file.c_str());
-  }
+  const std::string count = bytes == 0 && !exact ? "an unknown number of"
+                                                 : (exact ? "" : "at least ") + std::to_string(bytes);
+  report("zolk2tail: " + count + " bytes lost: " + cause + " in " + file + "\n");
 }
 
 std::string readerReason(int code) {
@@ -238,7 +245,8 @@ class Follower final {
   bool failed_ = false;  // a failure reported after which the run ends with 2
   Start next_ = Start::OldestData;
   uint32_t unfinished_ = 0;  // bytes of a line a writer never finished
-  bool gone_ = false;  // the management file's name no longer leads to the set followed
+  bool gone_ = false;
+  bool restarting_ = false;  // at the start of a new run, nothing of it printed yet  // the management file's name no longer leads to the set followed
 
   // The writer.
   int64_t fileCount_ = 0;
@@ -247,6 +255,10 @@ class Follower final {
   uint32_t writerFile_ = 0;
   uint32_t writerOffset_ = 0;
   std::map<int64_t, uint32_t> seenLength_;  // furthest the writer was seen in uses it left
+  // The file the writer was seen writing in each use: a writer that
+  // replaces its files instead of overwriting them leaves no overwritten
+  // bytes to show a lap, but a file that is not the one of its use.
+  std::map<int64_t, FileIdentity> writerIdentity_;
 
   // Where -x stops: the writer's position at the first look.
   int64_t stopUse_ = 0;
@@ -300,10 +312,21 @@ Look Follower::look() {
   invalidReported_ = false;
   if (record.fileCount != fileCount_) return Look::OtherSize;
   track(record.writeFileNumber, record.writeOffset);
+  FileIdentity writing;
+  if (!gone_ && FileIdentity::of(name_.tracePath(writerFile_), &writing, &error))
+    writerIdentity_.emplace(writerUse_, writing);
   return Look::Ok;
 }
 
 void Follower::track(uint32_t fileNumber, uint32_t offset) {
+  // Waiting at the start of a new run, the record may still show the old
+  // one for a while: whatever it shows, the writer is in this round.
+  if (restarting_) {
+    writerUse_ = use_ + (fileNumber + fileCount_ - fileOf(use_)) % fileCount_;
+    writerFile_ = fileNumber;
+    writerOffset_ = offset;
+    return;
+  }
   if (fileNumber == writerFile_ && offset >= writerOffset_) {
     writerOffset_ = offset;
     return;
@@ -350,6 +373,10 @@ Open Follower::openFile() {
   reading_.fd.reset(fd.release());
   reading_.identity = {st.st_dev, st.st_ino};
   reading_.trap = std::move(trap);
+  // Another file than the writer wrote in this use: it came round and
+  // replaced it since.
+  if (auto it = writerIdentity_.find(use_); it != writerIdentity_.end() && it->second != reading_.identity)
+    while (writerUse_ < use_ + fileCount_) writerUse_ += fileCount_;
   return Open::Ok;
 }
 
@@ -381,6 +408,10 @@ Step Follower::step() {
     if (gone_) return Step::SetGone;
     switch (openFile()) {
       case Open::Ok:
+        if (overtaken()) {
+          resync(kOvertaken);
+          return Step::Progress;
+        }
         break;
       case Open::Missing:
         // In its first lap the writer has not come to the files after its own yet.
@@ -581,6 +612,7 @@ bool Follower::print(char* data, size_t consumed, size_t size) {
 }
 
 void Follower::keepGuard(const char* printed, size_t size) {
+  if (size > 0) restarting_ = false;
   if (head_.size() == offset_ && offset_ < kGuard)
     head_.append(printed, std::min<size_t>(size, kGuard - offset_));
   if (size > 0) previousFd_.reset();
@@ -690,7 +722,9 @@ void Follower::startedAgain(uint64_t alsoLost) {
   if (lost > 0) reportLoss(lost, false, kStartedAgain, pathOf(use_));
   previousFd_.reset();
   seenLength_.clear();
+  writerIdentity_.clear();
   moveTo(writerUse_ - (writerFile_ - 1));
+  restarting_ = true;
 }
 
 // The name of the file being read leads to another file now. A copy that
@@ -735,6 +769,8 @@ void Follower::moveOn() {
 void Follower::moveTo(int64_t use) {
   reading_.reset();
   seenLength_.erase(seenLength_.begin(), seenLength_.lower_bound(use));
+  writerIdentity_.erase(writerIdentity_.begin(), writerIdentity_.lower_bound(use));
+  restarting_ = false;
   use_ = use;
   offset_ = 0;
   guard_.clear();
