@@ -25,7 +25,7 @@
 namespace zolktail {
 namespace {
 
-constexpr uint32_t kBlock = 1u << 20;                        // copied and written at a time
+constexpr uint32_t kBlock = 256u << 10;  // copied and written at a time: fits the caches
 constexpr uint32_t kLongestLine = ZOLK2_MPTT_MAX_FILE_SIZE;  // no line outgrows its file
 constexpr uint32_t kTailChunk = 64 * 1024;                   // read backwards for -n
 constexpr size_t kGuard = kFingerprintBytes;
@@ -112,24 +112,16 @@ struct DataEnd {
   size_t at = 0;
 };
 
+// data[size] must be a NUL: one pass of strchrnul() finds both bytes.
 DataEnd findDataEnd(const char* data, size_t size) {
   auto lineStart = [&](size_t i) { return i == 0 || data[i - 1] == '\n'; };
-  const char* nextMark = static_cast<const char*>(std::memchr(data, ZOLK2_MPTT_END_OF_DATA, size));
-  const char* nextNul = static_cast<const char*>(std::memchr(data, '\0', size));
-  while (nextMark != nullptr || nextNul != nullptr) {
-    if (nextNul != nullptr && (nextMark == nullptr || nextNul < nextMark)) {
-      const size_t i = static_cast<size_t>(nextNul - data);
-      if (lineStart(i)) return {DataEnd::Nul, i};
-      nextNul = static_cast<const char*>(std::memchr(nextNul + 1, '\0', size - i - 1));
-    } else {
-      const size_t i = static_cast<size_t>(nextMark - data);
-      if (lineStart(i)) return {DataEnd::Mark, i};
-      if (i >= 2 && isMarkPair(data[i - 2], data[i - 1]) && lineStart(i - 2))
-        return {DataEnd::Mark, i - 2};
-      nextMark = static_cast<const char*>(std::memchr(nextMark + 1, ZOLK2_MPTT_END_OF_DATA, size - i - 1));
-    }
+  for (size_t i = 0;; ++i) {
+    i = static_cast<size_t>(::strchrnul(data + i, ZOLK2_MPTT_END_OF_DATA) - data);
+    if (i >= size) return {};
+    if (lineStart(i)) return {data[i] == '\0' ? DataEnd::Nul : DataEnd::Mark, i};
+    if (data[i] != '\0' && i >= 2 && isMarkPair(data[i - 2], data[i - 1]) && lineStart(i - 2))
+      return {DataEnd::Mark, i - 2};
   }
-  return {};
 }
 
 enum class Step { Progress, Idle, Done, Failed, SetGone };
@@ -552,6 +544,7 @@ Read Follower::readTo(uint32_t limit, bool left, bool capped) {
     const uint32_t n = static_cast<uint32_t>(got);
     if (const Read r = verifyCopy(); r != Read::Printed) return r == Read::Again && printed ? Read::Printed : r;
 
+    data[n] = '\0';
     const DataEnd end = findDataEnd(data, n);
     if (!left && (end.kind == DataEnd::Nul || n < want)) return Read::Emptied;
     const bool ends = left && (end.kind != DataEnd::None || n < want || offset_ + n >= limit);
