@@ -3,9 +3,11 @@
 // rotation, a writer that overtakes it, its ways of stopping, its errors.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -56,6 +58,14 @@ TEST(Tail, SetAtRest) {
   }
 }
 
+// What a file holds, or what else the name leads to.
+std::string Snapshot(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return "(none)";
+  if (S_ISDIR(st.st_mode)) return "(directory)";
+  return zolktest::ReadFile(path);
+}
+
 TEST(Tail, Errors) {
   Set set;
   set.Write(200);  // in file 2
@@ -63,6 +73,11 @@ TEST(Tail, Errors) {
   gone.Write(200);
   ASSERT_EQ(::unlink(gone.Path(1).c_str()), 0);
   zolktest::WriteFile(set.dir() + "/mmap/bad.mm", std::string(64, 'x'));
+  const std::string malformed = set.dir() + "/malformed.cur", other = set.dir() + "/other.cur",
+                    directory = set.dir() + "/directory.cur";
+  zolktest::WriteFile(malformed, "zolk2tail cursor 1\nset /t.mm\ndevice x\n");
+  ASSERT_EQ(RunTail({"-x", "-c", other, set.Path(1)}).exitCode, 0);
+  ASSERT_EQ(::mkdir(directory.c_str(), 0755), 0);
   const std::string usage =
       "usage: zolk2tail [-a] [-n LINES] [-x] [-i MSEC] [-r] [-c FILE] TRACEFILE\n";
   const std::string tryHelp = "Try 'zolk2tail --help' for more information.\n";
@@ -71,6 +86,7 @@ TEST(Tail, Errors) {
     int exit;
     std::string err;  // exit 1: the problem line; exit 2: the first line, or a part of it
     std::string out = "";  // standard output; the help: its first line
+    std::string cursor = "";  // a cursor file to be left as it was
   } const cases[] = {
       {{}, 1, "zolk2tail: no TRACEFILE given\n"},
       {{"-q", set.Path(1)}, 1, "zolk2tail: unknown option -q\n"},
@@ -100,6 +116,22 @@ TEST(Tail, Errors) {
       {{"-a", "-x", gone.Path(1)},
        2,
        "zolk2tail: " + gone.Path(1) + ": No such file or directory\n"},
+      {{"-x", "-c", malformed, set.Path(1)},
+       2,
+       "zolk2tail: " + malformed + ": malformed cursor file (line 3: device is not a number)\n",
+       "",
+       malformed},
+      {{"-x", "--cursor-file", other, gone.Path(2)},
+       2,
+       "zolk2tail: " + other + ": the cursor belongs to another set: " +
+           std::filesystem::canonical(set.Management()).string() + "\n",
+       "",
+       other},
+      {{"-x", "-c", directory, set.Path(1)},
+       2,
+       "zolk2tail: " + directory + ": Is a directory\n",
+       "",
+       directory},
       {{"-h"}, 0, "", usage},
       {{"--help", set.Path(1)}, 0, "", usage},
       {{"--version"}, 0, "", "zolk2tail (ZOLKLib2) " ZOLK_VERSION "\n"},
@@ -108,7 +140,9 @@ TEST(Tail, Errors) {
     std::string line;
     for (const std::string& a : c.args) line += " " + a;
     SCOPED_TRACE(line);
+    const std::string cursor = Snapshot(c.cursor);
     const zolktest::ProcessResult r = RunTail(c.args);
+    EXPECT_EQ(Snapshot(c.cursor), cursor);
     EXPECT_EQ(r.exitCode, c.exit);
     if (c.exit == 1) {
       EXPECT_EQ(r.err, c.err + tryHelp);
