@@ -58,6 +58,31 @@ TEST(Tail, SetAtRest) {
   }
 }
 
+// The numbers of the lines printed as ranges, "1-30 52-60"; a line not as
+// written shows as "?".
+std::string Ranges(const std::string& out) {
+  std::string ranges;
+  uint64_t first = 0, last = 0;
+  auto flush = [&] {
+    if (first != 0) ranges += std::to_string(first) + "-" + std::to_string(last) + " ";
+  };
+  for (size_t at = 0, eol; (eol = out.find('\n', at)) != std::string::npos; at = eol + 1) {
+    const uint64_t n = std::strtoull(out.substr(at, 8).c_str(), nullptr, 10);
+    if (out.compare(at, eol - at, Line(n)) != 0) {
+      flush();
+      first = 0;
+      ranges += "? ";
+    } else if (first != 0 && n == last + 1) {
+      last = n;
+    } else {
+      flush();
+      first = last = n;
+    }
+  }
+  flush();
+  return ranges;
+}
+
 // What a file holds, or what else the name leads to.
 std::string Snapshot(const std::string& path) {
   struct stat st {};
@@ -150,6 +175,64 @@ TEST(Tail, Errors) {
       EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     }
     EXPECT_EQ(c.out == usage ? r.out.substr(0, usage.size()) : r.out, c.out);
+  }
+}
+
+// A run with -c continues after the last line the run before it printed,
+// whatever the writer did between the two runs: `between` writes, and says
+// the first line the second run prints and what it reports (DIR: the set's
+// directory).
+TEST(Tail, ResumesAtTheCursor) {
+  struct Case {
+    const char* name;
+    std::function<std::pair<uint64_t, std::string>(Set&)> between;
+  } const cases[] = {
+      {"new lines in the same file",
+       [](Set& s) {
+         s.Write(40);
+         return std::make_pair(uint64_t{31}, std::string());
+       }},
+      {"nothing written", [](Set&) { return std::make_pair(uint64_t{31}, std::string()); }},
+      {"a lap that leaves the writer in file 1 short of the cursor: nothing lost",
+       [](Set& s) {
+         s.WriteUntil(2, 0);
+         s.WriteUntil(1, 0);
+         return std::make_pair(uint64_t{31}, std::string());
+       }},
+      {"a lap past the cursor: the loss, then the oldest file",
+       [](Set& s) {
+         s.WriteUntil(2, 0);
+         s.WriteUntil(1, 3000);
+         return std::make_pair(s.FirstOf(2),
+                               std::string("zolk2tail: an unknown number of bytes lost: the "
+                                           "writer overtook the reader in DIR/t1.log\n"));
+       }},
+      {"the set started again: from its file 1",
+       [](Set& s) {
+         s.Start();
+         const uint64_t first = s.written + 1;
+         s.Write(10);
+         return std::make_pair(first, std::string("zolk2tail: DIR/mmap/t.mm: the writer started "
+                                                  "the set again\nzolk2tail: an unknown number "
+                                                  "of bytes lost: the writer started the set "
+                                                  "again in DIR/t1.log\n"));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Set set(4096, 4);
+    set.Write(30);
+    const std::string cursor = set.dir() + "/cur";
+    const zolktest::ProcessResult first = RunTail({"-x", "-a", "-c", cursor, set.Path(1)});
+    EXPECT_EQ(first.exitCode, 0);
+    EXPECT_EQ(first.out, Lines(1, 30));
+    auto [from, err] = c.between(set);
+    for (size_t at; (at = err.find("DIR")) != std::string::npos;) err.replace(at, 3, set.dir());
+    const zolktest::ProcessResult second = RunTail({"-x", "-c", cursor, set.Path(1)});
+    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_EQ(second.err, err);
+    EXPECT_EQ(Ranges(second.out), Ranges(Lines(from, set.written)));
+    EXPECT_EQ(second.out.size(), Lines(from, set.written).size());
   }
 }
 
@@ -285,31 +368,6 @@ TEST(Tail, StopsQuietlyAfterAWholeLine) {
       EXPECT_EQ(tail.out.substr(tail.out.size() - 2), "\r\n");
     }
   }
-}
-
-// The numbers of the lines printed as ranges, "1-30 52-60"; a line not as
-// written shows as "?".
-std::string Ranges(const std::string& out) {
-  std::string ranges;
-  uint64_t first = 0, last = 0;
-  auto flush = [&] {
-    if (first != 0) ranges += std::to_string(first) + "-" + std::to_string(last) + " ";
-  };
-  for (size_t at = 0, eol; (eol = out.find('\n', at)) != std::string::npos; at = eol + 1) {
-    const uint64_t n = std::strtoull(out.substr(at, 8).c_str(), nullptr, 10);
-    if (out.compare(at, eol - at, Line(n)) != 0) {
-      flush();
-      first = 0;
-      ranges += "? ";
-    } else if (first != 0 && n == last + 1) {
-      last = n;
-    } else {
-      flush();
-      first = last = n;
-    }
-  }
-  flush();
-  return ranges;
 }
 
 // Writers that lap, restart, replace or remove what zolk2tail follows, and
