@@ -7,8 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -267,6 +270,99 @@ TEST(Tail, FollowsThroughLaps) {
     EXPECT_EQ(tail.out, Lines(1, set.written));
     EXPECT_EQ(tail.err, "");
   }
+}
+
+// zolk2tail following with -c is killed with SIGKILL at random moments
+// and started again with the same cursor file, while the writer goes round
+// the set many times. The writer is paced by what has been printed so that
+// it never laps the cursor: nothing may be lost, and a run goes back no
+// further than its predecessor's output, whose last write it repeats when
+// the kill came before the cursor was saved. A kill inside a write(2) to
+// the pipe may cut a line; the next run must print it whole.
+// ZOLK_TEST_SEED repeats a sequence of delays.
+TEST(Tail, CursorSurvivesKills) {
+  const char* const given = std::getenv("ZOLK_TEST_SEED");
+  const uint32_t seed = given != nullptr ? static_cast<uint32_t>(std::strtoul(given, nullptr, 10))
+                                         : std::random_device()();
+  std::printf("seed %u\n", seed);
+  std::mt19937 random(seed);
+  constexpr int kRuns = 200;
+  constexpr uint64_t kBacklog = 48 << 10;  // bytes written and not yet printed
+  Set set(64 << 10, 4);
+  const std::string cursor = set.dir() + "/cur";
+  const std::vector<std::string> args = {"-a", "-i", "5", "-c", cursor, set.Path(1)};
+  uint64_t printed = 0;     // the highest line printed
+  uint64_t firstOfLast = 1;  // the first line of the last run that printed any
+  uint64_t backlog = 0, repeated = 0, maxRepeated = 0, torn = 0, rotations = 0;
+  std::string err;
+  auto take = [&](const std::string& out, int run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    uint64_t previous = 0;
+    for (size_t at = 0, eol; at < out.size(); at = eol + 1) {
+      eol = out.find('\n', at);
+      const uint64_t n = std::strtoull(out.substr(at, 8).c_str(), nullptr, 10);
+      if (eol == std::string::npos) {  // cut by the kill: the rest of the line follows
+        ASSERT_EQ(Line(n).compare(0, out.size() - at, out, at), 0) << "a line not as written";
+        ASSERT_EQ(n, previous + 1);
+        ++torn;
+        return;
+      }
+      ASSERT_EQ(out.substr(at, eol - at), Line(n)) << "a line not whole";
+      if (previous == 0) {
+        ASSERT_GE(n, firstOfLast) << "back beyond the last run's output";
+        ASSERT_LE(n, printed + 1) << "lines skipped at the start";
+        repeated += printed + 1 - n;
+        maxRepeated = std::max(maxRepeated, printed + 1 - n);
+        firstOfLast = n;
+      } else {
+        ASSERT_EQ(n, previous + 1) << "lines skipped or out of order";
+      }
+      previous = n;
+      if (n > printed) backlog -= Line(n).size() + 2;
+      printed = std::max(printed, n);
+    }
+  };
+  auto write = [&](uint64_t lines) {
+    for (; lines > 0 && backlog < kBacklog; --lines) {
+      const uint32_t file = set.current();
+      set.Write(1);
+      rotations += set.current() != file;
+      backlog += Line(set.written).size() + 2;
+    }
+  };
+  write(50);
+  std::uniform_int_distribution<int> delay(0, 15);  // twice, in milliseconds
+  std::uniform_int_distribution<uint64_t> batch(0, 300);
+  for (int run = 1; run <= kRuns; ++run) {
+    Tail tail(args);
+    write(batch(random));
+    tail.ReadFor(delay(random));
+    write(batch(random));
+    tail.ReadFor(delay(random));
+    tail.Signal(SIGKILL);
+    ASSERT_EQ(tail.Finish(), 128 + SIGKILL) << tail.err;
+    err += tail.err;
+    take(tail.out, run);
+    if (HasFatalFailure()) return;
+  }
+  Tail last(args);
+  set.Write(20);  // lines for the last run, however far the others got
+  ASSERT_TRUE(last.ReadUntil([&] {
+    return last.out.find(Line(set.written) + "\n") != std::string::npos;
+  })) << last.err;
+  last.Signal(SIGTERM);
+  EXPECT_EQ(last.Finish(), 0);
+  err += last.err;
+  take(last.out, kRuns + 1);
+  EXPECT_EQ(printed, set.written);
+  EXPECT_EQ(err, "") << "losses or failures reported";
+  const std::string figures =
+      "seed " + std::to_string(seed) + ": " + std::to_string(kRuns) + " runs killed, " +
+      std::to_string(set.written) + " lines, " + std::to_string(rotations) + " rotations, " +
+      std::to_string(repeated) + " lines repeated (at most " + std::to_string(maxRepeated) +
+      " after one kill), " + std::to_string(torn) + " cut by a kill, 0 lost";
+  std::printf("%s\n", figures.c_str());
+  RecordProperty("figures", figures);
 }
 
 // zolk2tail is blocked on its output, its first block of file 1 printed
