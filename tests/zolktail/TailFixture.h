@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -159,6 +160,15 @@ class Tail {
   bool ReadUntilOut(const std::string& expect) {
     return ReadUntil([&] { return out.size() >= expect.size(); });
   }
+  // Collects for `ms` milliseconds.
+  void ReadFor(int ms) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
+    for (Clock::time_point now; (now = Clock::now()) < end;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now);
+      if (!Pump(static_cast<int>(left.count()) + 1)) return;
+    }
+  }
   void Signal(int signal) { ::kill(pid_, signal); }
   void CloseOutput() {
     ::close(fds_[0]);
@@ -178,10 +188,10 @@ class Tail {
   std::string out, err;
 
  private:
-  bool Pump() {
+  bool Pump(int timeoutMs = 50) {
     struct pollfd p[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
     if (fds_[0] < 0 && fds_[1] < 0) return false;
-    ::poll(p, 2, 50);
+    ::poll(p, 2, timeoutMs);
     for (int i = 0; i < 2; ++i) {
       if (fds_[i] < 0 || (p[i].revents & (POLLIN | POLLHUP)) == 0) continue;
       char buf[65536];

@@ -3,10 +3,15 @@
 // rotation, a writer that overtakes it, its ways of stopping, its errors.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -56,6 +61,39 @@ TEST(Tail, SetAtRest) {
   }
 }
 
+// The numbers of the lines printed as ranges, "1-30 52-60"; a line not as
+// written shows as "?".
+std::string Ranges(const std::string& out) {
+  std::string ranges;
+  uint64_t first = 0, last = 0;
+  auto flush = [&] {
+    if (first != 0) ranges += std::to_string(first) + "-" + std::to_string(last) + " ";
+  };
+  for (size_t at = 0, eol; (eol = out.find('\n', at)) != std::string::npos; at = eol + 1) {
+    const uint64_t n = std::strtoull(out.substr(at, 8).c_str(), nullptr, 10);
+    if (out.compare(at, eol - at, Line(n)) != 0) {
+      flush();
+      first = 0;
+      ranges += "? ";
+    } else if (first != 0 && n == last + 1) {
+      last = n;
+    } else {
+      flush();
+      first = last = n;
+    }
+  }
+  flush();
+  return ranges;
+}
+
+// What a file holds, or what else the name leads to.
+std::string Snapshot(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return "(none)";
+  if (S_ISDIR(st.st_mode)) return "(directory)";
+  return zolktest::ReadFile(path);
+}
+
 TEST(Tail, Errors) {
   Set set;
   set.Write(200);  // in file 2
@@ -63,6 +101,11 @@ TEST(Tail, Errors) {
   gone.Write(200);
   ASSERT_EQ(::unlink(gone.Path(1).c_str()), 0);
   zolktest::WriteFile(set.dir() + "/mmap/bad.mm", std::string(64, 'x'));
+  const std::string malformed = set.dir() + "/malformed.cur", other = set.dir() + "/other.cur",
+                    directory = set.dir() + "/directory.cur";
+  zolktest::WriteFile(malformed, "zolk2tail cursor 1\nset /t.mm\ndevice x\n");
+  ASSERT_EQ(RunTail({"-x", "-c", other, set.Path(1)}).exitCode, 0);
+  ASSERT_EQ(::mkdir(directory.c_str(), 0755), 0);
   const std::string usage =
       "usage: zolk2tail [-a] [-n LINES] [-x] [-i MSEC] [-r] [-c FILE] TRACEFILE\n";
   const std::string tryHelp = "Try 'zolk2tail --help' for more information.\n";
@@ -71,6 +114,7 @@ TEST(Tail, Errors) {
     int exit;
     std::string err;  // exit 1: the problem line; exit 2: the first line, or a part of it
     std::string out = "";  // standard output; the help: its first line
+    std::string cursor = "";  // a cursor file to be left as it was
   } const cases[] = {
       {{}, 1, "zolk2tail: no TRACEFILE given\n"},
       {{"-q", set.Path(1)}, 1, "zolk2tail: unknown option -q\n"},
@@ -100,6 +144,22 @@ TEST(Tail, Errors) {
       {{"-a", "-x", gone.Path(1)},
        2,
        "zolk2tail: " + gone.Path(1) + ": No such file or directory\n"},
+      {{"-x", "-c", malformed, set.Path(1)},
+       2,
+       "zolk2tail: " + malformed + ": malformed cursor file (line 3: device is not a number)\n",
+       "",
+       malformed},
+      {{"-x", "--cursor-file", other, gone.Path(2)},
+       2,
+       "zolk2tail: " + other + ": the cursor belongs to another set: " +
+           std::filesystem::canonical(set.Management()).string() + "\n",
+       "",
+       other},
+      {{"-x", "-c", directory, set.Path(1)},
+       2,
+       "zolk2tail: " + directory + ": Is a directory\n",
+       "",
+       directory},
       {{"-h"}, 0, "", usage},
       {{"--help", set.Path(1)}, 0, "", usage},
       {{"--version"}, 0, "", "zolk2tail (ZOLKLib2) " ZOLK_VERSION "\n"},
@@ -108,7 +168,9 @@ TEST(Tail, Errors) {
     std::string line;
     for (const std::string& a : c.args) line += " " + a;
     SCOPED_TRACE(line);
+    const std::string cursor = Snapshot(c.cursor);
     const zolktest::ProcessResult r = RunTail(c.args);
+    EXPECT_EQ(Snapshot(c.cursor), cursor);
     EXPECT_EQ(r.exitCode, c.exit);
     if (c.exit == 1) {
       EXPECT_EQ(r.err, c.err + tryHelp);
@@ -116,6 +178,64 @@ TEST(Tail, Errors) {
       EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     }
     EXPECT_EQ(c.out == usage ? r.out.substr(0, usage.size()) : r.out, c.out);
+  }
+}
+
+// A run with -c continues after the last line the run before it printed,
+// whatever the writer did between the two runs: `between` writes, and says
+// the first line the second run prints and what it reports (DIR: the set's
+// directory).
+TEST(Tail, ResumesAtTheCursor) {
+  struct Case {
+    const char* name;
+    std::function<std::pair<uint64_t, std::string>(Set&)> between;
+  } const cases[] = {
+      {"new lines in the same file",
+       [](Set& s) {
+         s.Write(40);
+         return std::make_pair(uint64_t{31}, std::string());
+       }},
+      {"nothing written", [](Set&) { return std::make_pair(uint64_t{31}, std::string()); }},
+      {"a lap that leaves the writer in file 1 short of the cursor: nothing lost",
+       [](Set& s) {
+         s.WriteUntil(2, 0);
+         s.WriteUntil(1, 0);
+         return std::make_pair(uint64_t{31}, std::string());
+       }},
+      {"a lap past the cursor: the loss, then the oldest file",
+       [](Set& s) {
+         s.WriteUntil(2, 0);
+         s.WriteUntil(1, 3000);
+         return std::make_pair(s.FirstOf(2),
+                               std::string("zolk2tail: an unknown number of bytes lost: the "
+                                           "writer overtook the reader in DIR/t1.log\n"));
+       }},
+      {"the set started again: from its file 1",
+       [](Set& s) {
+         s.Start();
+         const uint64_t first = s.written + 1;
+         s.Write(10);
+         return std::make_pair(first, std::string("zolk2tail: DIR/mmap/t.mm: the writer started "
+                                                  "the set again\nzolk2tail: an unknown number "
+                                                  "of bytes lost: the writer started the set "
+                                                  "again in DIR/t1.log\n"));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Set set(4096, 4);
+    set.Write(30);
+    const std::string cursor = set.dir() + "/cur";
+    const zolktest::ProcessResult first = RunTail({"-x", "-a", "-c", cursor, set.Path(1)});
+    EXPECT_EQ(first.exitCode, 0);
+    EXPECT_EQ(first.out, Lines(1, 30));
+    auto [from, err] = c.between(set);
+    for (size_t at; (at = err.find("DIR")) != std::string::npos;) err.replace(at, 3, set.dir());
+    const zolktest::ProcessResult second = RunTail({"-x", "-c", cursor, set.Path(1)});
+    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_EQ(second.err, err);
+    EXPECT_EQ(Ranges(second.out), Ranges(Lines(from, set.written)));
+    EXPECT_EQ(second.out.size(), Lines(from, set.written).size());
   }
 }
 
@@ -150,6 +270,99 @@ TEST(Tail, FollowsThroughLaps) {
     EXPECT_EQ(tail.out, Lines(1, set.written));
     EXPECT_EQ(tail.err, "");
   }
+}
+
+// zolk2tail following with -c is killed with SIGKILL at random moments
+// and started again with the same cursor file, while the writer goes round
+// the set many times. The writer is paced by what has been printed so that
+// it never laps the cursor: nothing may be lost, and a run goes back no
+// further than its predecessor's output, whose last write it repeats when
+// the kill came before the cursor was saved. A kill inside a write(2) to
+// the pipe may cut a line; the next run must print it whole.
+// ZOLK_TEST_SEED repeats a sequence of delays.
+TEST(Tail, CursorSurvivesKills) {
+  const char* const given = std::getenv("ZOLK_TEST_SEED");
+  const uint32_t seed = given != nullptr ? static_cast<uint32_t>(std::strtoul(given, nullptr, 10))
+                                         : std::random_device()();
+  std::printf("seed %u\n", seed);
+  std::mt19937 random(seed);
+  constexpr int kRuns = 200;
+  constexpr uint64_t kBacklog = 48 << 10;  // bytes written and not yet printed
+  Set set(64 << 10, 4);
+  const std::string cursor = set.dir() + "/cur";
+  const std::vector<std::string> args = {"-a", "-i", "5", "-c", cursor, set.Path(1)};
+  uint64_t printed = 0;     // the highest line printed
+  uint64_t firstOfLast = 1;  // the first line of the last run that printed any
+  uint64_t backlog = 0, repeated = 0, maxRepeated = 0, torn = 0, rotations = 0;
+  std::string err;
+  auto take = [&](const std::string& out, int run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    uint64_t previous = 0;
+    for (size_t at = 0, eol; at < out.size(); at = eol + 1) {
+      eol = out.find('\n', at);
+      const uint64_t n = std::strtoull(out.substr(at, 8).c_str(), nullptr, 10);
+      if (eol == std::string::npos) {  // cut by the kill: the rest of the line follows
+        ASSERT_EQ(Line(n).compare(0, out.size() - at, out, at), 0) << "a line not as written";
+        ASSERT_EQ(n, previous + 1);
+        ++torn;
+        return;
+      }
+      ASSERT_EQ(out.substr(at, eol - at), Line(n)) << "a line not whole";
+      if (previous == 0) {
+        ASSERT_GE(n, firstOfLast) << "back beyond the last run's output";
+        ASSERT_LE(n, printed + 1) << "lines skipped at the start";
+        repeated += printed + 1 - n;
+        maxRepeated = std::max(maxRepeated, printed + 1 - n);
+        firstOfLast = n;
+      } else {
+        ASSERT_EQ(n, previous + 1) << "lines skipped or out of order";
+      }
+      previous = n;
+      if (n > printed) backlog -= Line(n).size() + 2;
+      printed = std::max(printed, n);
+    }
+  };
+  auto write = [&](uint64_t lines) {
+    for (; lines > 0 && backlog < kBacklog; --lines) {
+      const uint32_t file = set.current();
+      set.Write(1);
+      rotations += set.current() != file;
+      backlog += Line(set.written).size() + 2;
+    }
+  };
+  write(50);
+  std::uniform_int_distribution<int> delay(0, 15);  // twice, in milliseconds
+  std::uniform_int_distribution<uint64_t> batch(0, 300);
+  for (int run = 1; run <= kRuns; ++run) {
+    Tail tail(args);
+    write(batch(random));
+    tail.ReadFor(delay(random));
+    write(batch(random));
+    tail.ReadFor(delay(random));
+    tail.Signal(SIGKILL);
+    ASSERT_EQ(tail.Finish(), 128 + SIGKILL) << tail.err;
+    err += tail.err;
+    take(tail.out, run);
+    if (HasFatalFailure()) return;
+  }
+  Tail last(args);
+  set.Write(20);  // lines for the last run, however far the others got
+  ASSERT_TRUE(last.ReadUntil([&] {
+    return last.out.find(Line(set.written) + "\n") != std::string::npos;
+  })) << last.err;
+  last.Signal(SIGTERM);
+  EXPECT_EQ(last.Finish(), 0);
+  err += last.err;
+  take(last.out, kRuns + 1);
+  EXPECT_EQ(printed, set.written);
+  EXPECT_EQ(err, "") << "losses or failures reported";
+  const std::string figures =
+      "seed " + std::to_string(seed) + ": " + std::to_string(kRuns) + " runs killed, " +
+      std::to_string(set.written) + " lines, " + std::to_string(rotations) + " rotations, " +
+      std::to_string(repeated) + " lines repeated (at most " + std::to_string(maxRepeated) +
+      " after one kill), " + std::to_string(torn) + " cut by a kill, 0 lost";
+  std::printf("%s\n", figures.c_str());
+  RecordProperty("figures", figures);
 }
 
 // zolk2tail is blocked on its output, its first block of file 1 printed
@@ -251,31 +464,6 @@ TEST(Tail, StopsQuietlyAfterAWholeLine) {
       EXPECT_EQ(tail.out.substr(tail.out.size() - 2), "\r\n");
     }
   }
-}
-
-// The numbers of the lines printed as ranges, "1-30 52-60"; a line not as
-// written shows as "?".
-std::string Ranges(const std::string& out) {
-  std::string ranges;
-  uint64_t first = 0, last = 0;
-  auto flush = [&] {
-    if (first != 0) ranges += std::to_string(first) + "-" + std::to_string(last) + " ";
-  };
-  for (size_t at = 0, eol; (eol = out.find('\n', at)) != std::string::npos; at = eol + 1) {
-    const uint64_t n = std::strtoull(out.substr(at, 8).c_str(), nullptr, 10);
-    if (out.compare(at, eol - at, Line(n)) != 0) {
-      flush();
-      first = 0;
-      ranges += "? ";
-    } else if (first != 0 && n == last + 1) {
-      last = n;
-    } else {
-      flush();
-      first = last = n;
-    }
-  }
-  flush();
-  return ranges;
 }
 
 // Writers that lap, restart, replace or remove what zolk2tail follows, and
