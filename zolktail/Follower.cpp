@@ -406,8 +406,9 @@ Step Follower::step() {
         }
         break;
       case Open::Missing:
-        // In its first lap the writer has not come to the files after its own yet.
-        if (use_ < 0 && fileOf(use_) > originFile_) {
+        // In the first round of a run (a new set, or one started again) the
+        // writer has not come to the files after its own yet.
+        if (use_ < writerUse_ && fileOf(use_) > writerFile_) {
           moveTo(use_ + 1);
           return Step::Progress;
         }

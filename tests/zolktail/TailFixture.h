@@ -170,6 +170,22 @@ class Tail {
     }
   }
   void Signal(int signal) { ::kill(pid_, signal); }
+  // SIGSTOP at a moment it does not hold the lock on the management file
+  // that the writer needs to go on: a stopped reader holding it would stop
+  // the writer of the test too.
+  void Stop(const std::string& managementFile) {
+    const int fd = ::open(managementFile.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    for (;;) {
+      ::kill(pid_, SIGSTOP);
+      int status = 0;
+      ASSERT_EQ(::waitpid(pid_, &status, WUNTRACED), pid_);
+      if (::lockf(fd, F_TEST, 0) == 0) break;
+      ::kill(pid_, SIGCONT);
+      ::usleep(1000);
+    }
+    ::close(fd);
+  }
   void CloseOutput() {
     ::close(fds_[0]);
     fds_[0] = -1;

@@ -437,7 +437,7 @@ TEST(Tail, OvertakenWhileStopped) {
     Tail tail({"-a", "-i", "10", set.Path(1)});
     ASSERT_TRUE(tail.ReadUntilOut(Lines(1, 20)));
     if (atStart) ::usleep(100000);  // time to move on to file 2 and wait there
-    tail.Signal(SIGSTOP);
+    tail.Stop(set.Management());
     set.Write(600);
     tail.Signal(SIGCONT);
     set.Write(5);
@@ -503,7 +503,7 @@ TEST(Tail, WriterScenarios) {
        [&](Set& s, Tail& t) {
          caughtUp(s, t);
          const uint64_t seen = s.written;
-         t.Signal(SIGSTOP);
+         t.Stop(s.Management());
          for (uint32_t f : {2, 1, 2, 1}) s.WriteUntil(f, 0);
          t.Signal(SIGCONT);
          return Expect{seen, s.FirstOf(2), overtook("t1.log")};
@@ -513,7 +513,7 @@ TEST(Tail, WriterScenarios) {
        [&](Set& s, Tail& t) {
          caughtUp(s, t);
          ::usleep(100000);  // time to move on to file 2 and wait there
-         t.Signal(SIGSTOP);
+         t.Stop(s.Management());
          s.WriteUntil(1, 0);
          s.Rotate();
          t.Signal(SIGCONT);
@@ -524,7 +524,7 @@ TEST(Tail, WriterScenarios) {
        [&](Set& s, Tail& t) {
          caughtUp(s, t);
          const uint64_t seen = s.written;
-         t.Signal(SIGSTOP);
+         t.Stop(s.Management());
          s.WriteUntil(4, 0);
          s.WriteUntil(4, 3000);
          ::unlink(s.Path(1).c_str());
@@ -548,6 +548,32 @@ TEST(Tail, WriterScenarios) {
          caughtUp(s, t);
          s.Start();
          return Expect{0, 0, again};
+       }},
+      {"stopped in file 1 while the writer goes on to file 2 and starts again past it: seen as a "
+       "lap, then the old run's end, then the new run",
+       false, [](Set& s) { s.Write(30); },
+       [&](Set& s, Tail& t) {
+         caughtUp(s, t);
+         const uint64_t seen = s.written;
+         const uint32_t at = s.offset();
+         t.Stop(s.Management());
+         s.WriteUntil(2, 500);
+         s.Start();
+         s.WriteUntil(1, at);
+         t.Signal(SIGCONT);
+         return Expect{seen, s.FirstOf(2), overtook("t1.log") + again};
+       }},
+      {"the same with the new run in file 3: the oldest file after it, file 4, was never written",
+       false, [](Set& s) { s.Write(30); },
+       [&](Set& s, Tail& t) {
+         caughtUp(s, t);
+         const uint64_t seen = s.written;
+         t.Stop(s.Management());
+         s.WriteUntil(2, 500);
+         s.Start();
+         s.WriteUntil(3, 100);
+         t.Signal(SIGCONT);
+         return Expect{seen, s.FirstOf(1), overtook("t1.log")};
        }},
       {"the set removed and created again", false, [](Set& s) { s.Write(30); },
        [&](Set& s, Tail& t) {
