@@ -249,8 +249,14 @@ class Follower final {
   std::map<int64_t, uint32_t> seenLength_;  // furthest the writer was seen in uses it left
   // The file the writer was seen writing in each use: a writer that
   // replaces its files instead of overwriting them leaves no overwritten
-  // bytes to show a lap, but a file that is not the one of its use.
-  std::map<int64_t, FileIdentity> writerIdentity_;
+  // bytes to show a lap, but a file that is not the one of its use. The
+  // file is held open, so that its inode number cannot be given to the
+  // file that replaces it.
+  struct Held {
+    UniqueFd fd;
+    FileIdentity identity;
+  };
+  std::map<int64_t, Held> writerIdentity_;
 
   // Where -x stops: the writer's position at the first look.
   int64_t stopUse_ = 0;
@@ -304,9 +310,15 @@ Look Follower::look() {
   invalidReported_ = false;
   if (record.fileCount != fileCount_) return Look::OtherSize;
   track(record.writeFileNumber, record.writeOffset);
-  FileIdentity writing;
-  if (!gone_ && FileIdentity::of(name_.tracePath(writerFile_), &writing, &error))
-    writerIdentity_.emplace(writerUse_, writing);
+  if (!gone_ && writerIdentity_.count(writerUse_) == 0) {
+    UniqueFd fd(::open(name_.tracePath(writerFile_).c_str(), O_PATH | O_CLOEXEC));
+    struct stat st;
+    if (fd.get() >= 0 && ::fstat(fd.get(), &st) == 0) {
+      Held& held = writerIdentity_[writerUse_];
+      held.fd.reset(fd.release());
+      held.identity = {st.st_dev, st.st_ino};
+    }
+  }
   return Look::Ok;
 }
 
@@ -367,7 +379,8 @@ Open Follower::openFile() {
   reading_.trap = std::move(trap);
   // Another file than the writer wrote in this use: it came round and
   // replaced it since.
-  if (auto it = writerIdentity_.find(use_); it != writerIdentity_.end() && it->second != reading_.identity)
+  if (auto it = writerIdentity_.find(use_);
+      it != writerIdentity_.end() && it->second.identity != reading_.identity)
     while (writerUse_ < use_ + fileCount_) writerUse_ += fileCount_;
   return Open::Ok;
 }
