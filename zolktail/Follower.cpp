@@ -25,7 +25,7 @@
 namespace zolktail {
 namespace {
 
-constexpr uint32_t kBlock = 256u << 10;  // copied and written at a time: fits the caches
+constexpr uint32_t kBlock = 1u << 20;  // copied, checked and written at a time
 constexpr uint32_t kLongestLine = ZOLK2_MPTT_MAX_FILE_SIZE;  // no line outgrows its file
 constexpr uint32_t kTailChunk = 64 * 1024;                   // read backwards for -n
 constexpr size_t kGuard = kFingerprintBytes;
@@ -184,7 +184,7 @@ class Follower final {
   Start next() const { return next_; }
 
  private:
-  Look look();
+  Look look(bool ofSet = true);
   void track(uint32_t fileNumber, uint32_t offset);
   // The writer is in use_'s file again, a lap on, past the follower's
   // position: the data of use_ from there on is no longer what it was.
@@ -281,8 +281,10 @@ class Follower final {
   int64_t previousUse_ = 0;
 };
 
-Look Follower::look() {
-  if (!gone_) {
+// The set's own name is looked at too, unless only the copy just taken is
+// to be judged: that needs the record, which the descriptor held gives.
+Look Follower::look(bool ofSet) {
+  if (ofSet && !gone_) {
     FileIdentity now;
     int error = 0;
     if (!FileIdentity::of(name_.managementPath, &now, &error)) {
@@ -521,7 +523,7 @@ Step Follower::step() {
 // writer had come round over it, and the guard whether unseen laps or a
 // new start had. Again when it does not.
 Read Follower::verifyCopy() {
-  switch (look()) {
+  switch (look(false)) {
     case Look::Ok:
       break;
     case Look::Failed:
@@ -558,9 +560,15 @@ Read Follower::readTo(uint32_t limit, bool left, bool capped) {
     const uint32_t n = static_cast<uint32_t>(got);
     if (const Read r = verifyCopy(); r != Read::Printed) return r == Read::Again && printed ? Read::Printed : r;
 
-    data[n] = '\0';
-    const DataEnd end = findDataEnd(data, n);
-    if (!left && (end.kind == DataEnd::Nul || n < want)) return Read::Emptied;
+    // In a file being written the data ends where the record says; zeros
+    // there (a writer that emptied the file) hold no line end, and so are
+    // never printed. A file the writer left ends where its data says.
+    DataEnd end;
+    if (left) {
+      data[n] = '\0';
+      end = findDataEnd(data, n);
+    }
+    if (!left && n < want) return Read::Emptied;
     const bool ends = left && (end.kind != DataEnd::None || n < want || offset_ + n >= limit);
     const uint32_t usable = left && end.kind != DataEnd::None ? static_cast<uint32_t>(end.at) : n;
     const void* const lf = ::memrchr(data, '\n', usable);
@@ -637,8 +645,10 @@ Evidence Follower::examine() {
   int error = 0;
   if (FileIdentity::of(pathOf(use_), &now, &error) && now != reading_.identity)
     return Evidence::Replaced;
+  // A file shorter than what was printed of it: read short below.
   struct stat st;
-  if (::fstat(reading_.fd.get(), &st) == 0 && static_cast<uint64_t>(st.st_size) < offset_)
+  if (guard_.empty() && ::fstat(reading_.fd.get(), &st) == 0 &&
+      static_cast<uint64_t>(st.st_size) < offset_)
     return Evidence::Emptied;
   if (!guard_.empty()) return guardEvidence(reading_.fd.get(), head_, guard_, offset_, use_);
   if (previousFd_.get() >= 0)

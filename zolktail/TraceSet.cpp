@@ -110,18 +110,23 @@ RecordStatus ManagementFile::snapshot(management_info_t* record, int* error) {
     if (n < 0) *error = errno;
     return n;
   };
-  management_info_t first;
-  for (int attempt = 1;; ++attempt) {
-    const ssize_t n = copy(&first);
-    if (n < 0) return RecordStatus::Failed;
-    if (n < static_cast<ssize_t>(sizeof first)) return RecordStatus::NoRecordYet;
-    if (normalise(&first)) break;
-    if (attempt == kInvalidRetries) return RecordStatus::Invalid;
-    ::usleep(1000);
+  // Whether to lock is told by a first copy, unless the last snapshot told
+  // it: the writer's flags do not change while it writes.
+  bool lock = locking_ == Locking::Lock;
+  if (locking_ == Locking::Unknown) {
+    management_info_t first;
+    for (int attempt = 1;; ++attempt) {
+      const ssize_t n = copy(&first);
+      if (n < 0) return RecordStatus::Failed;
+      if (n < static_cast<ssize_t>(sizeof first)) return RecordStatus::NoRecordYet;
+      if (normalise(&first)) break;
+      if (attempt == kInvalidRetries) return RecordStatus::Invalid;
+      ::usleep(1000);
+    }
+    lock = (first.flags & ZOLK2_MPTT_FLAG_NO_LOCK) == 0;
+    if (lock && first.lockType != 0 && first.lockType != ZOLK2_MPTT_LOCK_LOCKF)
+      return RecordStatus::Invalid;
   }
-  const bool lock = (first.flags & ZOLK2_MPTT_FLAG_NO_LOCK) == 0;
-  if (lock && first.lockType != 0 && first.lockType != ZOLK2_MPTT_LOCK_LOCKF)
-    return RecordStatus::Invalid;
   if (lock) {
     // Never blocking: a stop signal must still end the command promptly.
     int attempt = 1;
@@ -132,9 +137,18 @@ RecordStatus ManagementFile::snapshot(management_info_t* record, int* error) {
   }
   const ssize_t n = copy(record);
   if (lock) ::lockf(fd_, F_ULOCK, 0);
+  locking_ = Locking::Unknown;
   if (n < 0) return RecordStatus::Failed;
   if (n < static_cast<ssize_t>(sizeof *record)) return RecordStatus::NoRecordYet;
-  return normalise(record) ? RecordStatus::Ok : RecordStatus::Invalid;
+  if (!normalise(record)) return RecordStatus::Invalid;
+  const bool wanted = (record->flags & ZOLK2_MPTT_FLAG_NO_LOCK) == 0;
+  if (wanted && record->lockType != 0 && record->lockType != ZOLK2_MPTT_LOCK_LOCKF)
+    return RecordStatus::Invalid;
+  // A copy taken without the lock that the record asks for counts only
+  // once taken with it.
+  if (wanted && !lock) return snapshot(record, error);
+  locking_ = wanted ? Locking::Lock : Locking::NoLock;
+  return RecordStatus::Ok;
 }
 
 }  // namespace zolktail

@@ -68,6 +68,7 @@ class ManagementFile final {
  private:
   int fd_ = -1;
   FileIdentity identity_;
+  enum class Locking { Unknown, Lock, NoLock } locking_ = Locking::Unknown;
 };
 
 }  // namespace zolktail
