@@ -212,6 +212,7 @@ class Follower final {
   void keepGuard(const char* printed, size_t size);
   void takeHead(int fd);
   Evidence examine();
+  Evidence writerHeadEvidence();
   Evidence guardEvidence(int fd, const std::string& head, const std::string& guard, uint32_t end,
                          int64_t use);
   uint64_t knownUnprinted(bool writersUse) const;
@@ -251,10 +252,13 @@ class Follower final {
   // replaces its files instead of overwriting them leaves no overwritten
   // bytes to show a lap, but a file that is not the one of its use. The
   // file is held open, so that its inode number cannot be given to the
-  // file that replaces it.
+  // file that replaces it. Its first bytes, as far as the writer was seen
+  // to have written them, show a writer that came into the file again or
+  // emptied it before the follower came to read it.
   struct Held {
     UniqueFd fd;
     FileIdentity identity;
+    std::string head;
   };
   std::map<int64_t, Held> writerIdentity_;
 
@@ -313,13 +317,24 @@ Look Follower::look(bool ofSet) {
   if (record.fileCount != fileCount_) return Look::OtherSize;
   track(record.writeFileNumber, record.writeOffset);
   if (!gone_ && writerIdentity_.count(writerUse_) == 0) {
-    UniqueFd fd(::open(name_.tracePath(writerFile_).c_str(), O_PATH | O_CLOEXEC));
+    UniqueFd fd(::open(name_.tracePath(writerFile_).c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st;
     if (fd.get() >= 0 && ::fstat(fd.get(), &st) == 0) {
       Held& held = writerIdentity_[writerUse_];
       held.fd.reset(fd.release());
       held.identity = {st.st_dev, st.st_ino};
     }
+  }
+  if (auto it = writerIdentity_.find(writerUse_); it != writerIdentity_.end()) {
+    Held& held = it->second;
+    const size_t written = std::min<size_t>(kGuard, writerOffset_);
+    std::string head(written, '\0');
+    // Only a head that still begins as seen before grows: one that does
+    // not is the evidence kept.
+    if (held.head.size() < written &&
+        readAt(held.fd.get(), head.data(), written, 0) == static_cast<ssize_t>(written) &&
+        head.compare(0, held.head.size(), held.head) == 0)
+      held.head = std::move(head);
   }
   return Look::Ok;
 }
@@ -415,6 +430,10 @@ Step Follower::step() {
     if (gone_) return Step::SetGone;
     switch (openFile()) {
       case Open::Ok:
+        if (writerHeadEvidence() == Evidence::Emptied) {
+          startedAgain(0);
+          return Step::Progress;
+        }
         if (overtaken()) {
           resync(kOvertaken);
           return Step::Progress;
@@ -637,6 +656,30 @@ void Follower::keepGuard(const char* printed, size_t size) {
   }
   guard_.append(printed, size);
   if (guard_.size() > kGuard) guard_.erase(0, guard_.size() - kGuard);
+}
+
+// The file just opened against what the writer was seen writing in its
+// use: other first bytes show that the writer came into it again (a lap)
+// or started the set again, which leaves zeros after its position.
+Evidence Follower::writerHeadEvidence() {
+  const auto it = writerIdentity_.find(use_);
+  if (it == writerIdentity_.end() || it->second.head.empty() || writerUse_ >= use_ + fileCount_)
+    return Evidence::Intact;
+  const std::string& head = it->second.head;
+  char bytes[kGuard];
+  if (readAt(reading_.fd.get(), bytes, head.size(), 0) == static_cast<ssize_t>(head.size()) &&
+      std::memcmp(bytes, head.data(), head.size()) == 0)
+    return Evidence::Intact;
+  // A lap leaves the data of the round before after the writer's position;
+  // a new start leaves zeros there, or nothing.
+  if (const auto w = writerIdentity_.find(writerUse_); w != writerIdentity_.end()) {
+    const ssize_t n = readAt(w->second.fd.get(), bytes, sizeof bytes, writerOffset_);
+    bool zeros = n >= 0;
+    for (ssize_t i = 0; i < n; ++i) zeros = zeros && bytes[i] == '\0';
+    if (zeros) return Evidence::Emptied;
+  }
+  while (writerUse_ < use_ + fileCount_) writerUse_ += fileCount_;
+  return Evidence::Lapped;
 }
 
 // The file being read and the bytes printed of it, or of the file before.
