@@ -34,8 +34,10 @@ volatile sig_atomic_t ms_stops = 0;
 
 extern "C" void onStop(int) { ms_stops = ms_stops + 1; }
 
-// A writer that shrinks a trace file makes the next read of the mapping
-// fault; say so instead of dying silently. Only async-signal-safe calls.
+// The data is copied with pread(2), which a shrinking file only cuts short;
+// but the reader library still maps the file being written to tell where
+// its data ends, and a writer that shrinks it makes a read of that mapping
+// fault: say so instead of dying silently. Only async-signal-safe calls.
 extern "C" void onBusError(int) {
   const char* const file = zolktail::fileBeingRead();
   const char head[] = "zolk2tail: ";
