@@ -1,6 +1,7 @@
 #include "Follower.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -25,7 +26,7 @@
 namespace zolktail {
 namespace {
 
-constexpr uint32_t kBlock = 1u << 20;  // copied, checked and written at a time
+constexpr uint32_t kBlock = 512u << 10;  // copied, checked and written at a time
 constexpr uint32_t kLongestLine = ZOLK2_MPTT_MAX_FILE_SIZE;  // no line outgrows its file
 constexpr uint32_t kTailChunk = 64 * 1024;                   // read backwards for -n
 constexpr size_t kGuard = kFingerprintBytes;
@@ -131,6 +132,36 @@ enum class Read { Printed, Nothing, Again, EndOfData, Unended, Emptied, Done, Fa
 // What the bytes already printed say about the writer.
 enum class Evidence { Intact, Lapped, Emptied, Replaced };
 
+// The buffer the data is copied into, its pages allocated in one go: a
+// megabyte of pages each faulted in on first touch costs, on a virtual
+// machine, a good part of what copying a set of trace files costs.
+class CopyBuffer final {
+ public:
+  CopyBuffer() = default;
+  ~CopyBuffer() { release(); }
+  CopyBuffer(const CopyBuffer&) = delete;
+  CopyBuffer& operator=(const CopyBuffer&) = delete;
+  // Contents are not kept. False when out of memory.
+  bool resize(size_t size) {
+    release();
+    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (p == MAP_FAILED) return false;
+    data_ = static_cast<char*>(p);
+    size_ = size;
+    return true;
+  }
+  char* data() const { return data_; }
+
+ private:
+  void release() {
+    if (data_ != nullptr) ::munmap(data_, size_);
+    data_ = nullptr;
+  }
+  char* data_ = nullptr;
+  size_t size_ = 0;
+};
+
 // The trace file being read: the follower's own descriptor, which the data
 // is copied from, and a reader instance, which says where the writer's
 // data ends while it writes the file.
@@ -232,7 +263,7 @@ class Follower final {
   ManagementFile management_;
   std::string setPath_;  // canonical path of the management file, for the cursor
   Output output_;
-  std::vector<char> buffer_;  // one byte more than capacity_, for the LF after a last piece
+  CopyBuffer buffer_;  // one byte more than capacity_, for the LF after a last piece
   uint32_t capacity_ = kBlock;
   bool invalidReported_ = false;
   bool failed_ = false;  // a failure reported after which the run ends with 2
@@ -613,7 +644,10 @@ Read Follower::readTo(uint32_t limit, bool left, bool capped) {
       if (capped && offset_ + usable >= limit) return Read::Done;  // a line never finished at the stop
       if (n == capacity_ && capacity_ < kLongestLine) {
         capacity_ = std::min(capacity_ * 2, kLongestLine);
-        buffer_.resize(capacity_ + 1);
+        if (!buffer_.resize(capacity_ + 1)) {
+          complain("zolk2tail", std::strerror(ENOMEM));
+          return Read::Failed;
+        }
         continue;
       }
       return sofar();  // the rest of the line is still to come
@@ -1032,7 +1066,10 @@ int Follower::run() {
   }
   originFile_ = writerFile_ = first.writeFileNumber;
   writerOffset_ = stopOffset_ = first.writeOffset;
-  buffer_.resize(capacity_ + 1);
+  if (!buffer_.resize(capacity_ + 1)) {
+    complain("zolk2tail", std::strerror(ENOMEM));
+    return 2;
+  }
   if (!start()) return 2;
   for (;;) {
     if (*stops_ > 0) return failed_ ? 2 : 0;
