@@ -90,6 +90,12 @@ bool isMarkPair(char a, char b) {
   return (a == '\xFE' && b == '\xFF') || (a == '\xFF' && b == '\xFE');
 }
 
+// A stop signal cuts the pause short; the caller looks at it next.
+void sleepMilliseconds(unsigned ms) {
+  struct timespec t = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  ::nanosleep(&t, nullptr);
+}
+
 // Reads up to size bytes at offset; the count read, or -1 with errno.
 ssize_t readAt(int fd, char* data, size_t size, uint64_t offset) {
   size_t done = 0;
@@ -247,6 +253,7 @@ class Follower final {
   Evidence guardEvidence(int fd, const std::string& head, const std::string& guard, uint32_t end,
                          int64_t use);
   uint64_t knownUnprinted(bool writersUse) const;
+  uint64_t unprintedBefore(int64_t upTo) const;
   void resync(const char* cause);
   void startedAgain(uint64_t alsoLost);
   void replaced();
@@ -776,15 +783,18 @@ Evidence Follower::guardEvidence(int fd, const std::string& head, const std::str
 // that it has not printed: the rest of use_ and the uses after it, up to
 // the writer's own if writersUse.
 uint64_t Follower::knownUnprinted(bool writersUse) const {
+  return unprintedBefore(writerUse_) + (writersUse && writerUse_ > use_ ? writerOffset_ : 0);
+}
+
+// The rest of use_ and the uses after it before `upTo`, as far as seen.
+uint64_t Follower::unprintedBefore(int64_t upTo) const {
   uint64_t lost = 0;
   uint32_t end = knownEnd_;
   if (auto it = seenLength_.find(use_); it != seenLength_.end()) end = std::max(end, it->second);
   if (writerUse_ == use_) end = std::max(end, writerOffset_);
   if (end > offset_) lost += end - offset_;
-  for (auto it = seenLength_.upper_bound(use_); it != seenLength_.end() && it->first < writerUse_;
-       ++it)
+  for (auto it = seenLength_.upper_bound(use_); it != seenLength_.end() && it->first < upTo; ++it)
     lost += it->second;
-  if (writersUse && writerUse_ > use_) lost += writerOffset_;
   return lost;
 }
 
@@ -796,14 +806,8 @@ void Follower::resync(const char* cause) {
   // A writer standing at the start of its file has overwritten nothing of
   // that file's previous use yet.
   const int64_t target = writerUse_ - fileCount_ + (writerOffset_ == 0 ? 0 : 1);
-  uint64_t lost = 0;
-  uint32_t end = knownEnd_;
-  if (auto it = seenLength_.find(use_); it != seenLength_.end()) end = std::max(end, it->second);
-  if (end > offset_) lost += end - offset_;
-  for (auto it = seenLength_.upper_bound(use_); it != seenLength_.end() && it->first < target; ++it)
-    lost += it->second;
   const bool exact = endExact_ && target == use_ + 1;
-  reportLoss(lost, exact, cause, pathOf(use_));
+  reportLoss(unprintedBefore(target), exact, cause, pathOf(use_));
   previousFd_.reset();
   moveTo(target);
 }
@@ -1021,12 +1025,7 @@ bool Follower::start() {
   return startAtLastLines();
 }
 
-void Follower::pause() const {
-  struct timespec t = {static_cast<time_t>(options_.intervalMs / 1000),
-                       static_cast<long>(options_.intervalMs % 1000) * 1000000L};
-  // A stop signal cuts the pause short; the caller looks at it next.
-  ::nanosleep(&t, nullptr);
-}
+void Follower::pause() const { sleepMilliseconds(options_.intervalMs); }
 
 int Follower::run() {
   if (const int e = management_.open(name_.managementPath); e != 0) {
@@ -1116,11 +1115,9 @@ int follow(const std::string& traceFile, const FollowOptions& options,
     int error = 0;
     if (!FileIdentity::of(name.managementPath, &id, &error)) {
       complain(name.managementPath, std::string(kRemoved) + "; waiting for it to be created again");
-      struct timespec t = {static_cast<time_t>(options.intervalMs / 1000),
-                           static_cast<long>(options.intervalMs % 1000) * 1000000L};
       while (!FileIdentity::of(name.managementPath, &id, &error)) {
         if (*stops > 0) return 0;
-        ::nanosleep(&t, nullptr);
+        sleepMilliseconds(options.intervalMs);
       }
     }
     complain(name.managementPath, "the set was created again");

@@ -492,6 +492,18 @@ TEST(Tail, WriterScenarios) {
            file + "\n";
   };
   const std::string again = "zolk2tail: DIR/mmap/t.mm: the writer started the set again\n";
+  // Caught up in file 1, stopped while the old run goes on into file 2 and
+  // a new run writes what newRun writes; the last line printed before.
+  auto restartWhileStopped = [&](Set& s, Tail& t, const std::function<void()>& newRun) {
+    caughtUp(s, t);
+    const uint64_t seen = s.written;
+    t.Stop(s.Management());
+    s.WriteUntil(2, 500);
+    s.Start();
+    newRun();
+    t.Signal(SIGCONT);
+    return seen;
+  };
   struct Case {
     const char* name;
     bool stopAtEnd;
@@ -553,26 +565,14 @@ TEST(Tail, WriterScenarios) {
        "lap, then the old run's end, then the new run",
        false, [](Set& s) { s.Write(30); },
        [&](Set& s, Tail& t) {
-         caughtUp(s, t);
-         const uint64_t seen = s.written;
          const uint32_t at = s.offset();
-         t.Stop(s.Management());
-         s.WriteUntil(2, 500);
-         s.Start();
-         s.WriteUntil(1, at);
-         t.Signal(SIGCONT);
+         const uint64_t seen = restartWhileStopped(s, t, [&] { s.WriteUntil(1, at); });
          return Expect{seen, s.FirstOf(2), overtook("t1.log") + again};
        }},
       {"the same with the new run in file 3: the oldest file after it, file 4, was never written",
        false, [](Set& s) { s.Write(30); },
        [&](Set& s, Tail& t) {
-         caughtUp(s, t);
-         const uint64_t seen = s.written;
-         t.Stop(s.Management());
-         s.WriteUntil(2, 500);
-         s.Start();
-         s.WriteUntil(3, 100);
-         t.Signal(SIGCONT);
+         const uint64_t seen = restartWhileStopped(s, t, [&] { s.WriteUntil(3, 100); });
          return Expect{seen, s.FirstOf(1), overtook("t1.log")};
        }},
       {"the set removed and created again", false, [](Set& s) { s.Write(30); },
