@@ -35,8 +35,10 @@ class Output final {
   int error_ = 0;
 };
 
-// Turns every CR LF of [data, data+size) into LF in place; returns the new size.
-size_t crlfToLf(char* data, size_t size);
+// Turns every CR LF of [data, data+size) into LF in place; returns the new
+// size. Portable takes the way every processor has (for the tests).
+enum class Conversion { Fastest, Portable };
+size_t crlfToLf(char* data, size_t size, Conversion how = Conversion::Fastest);
 
 }  // namespace zolktail
 
