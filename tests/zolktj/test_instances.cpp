@@ -258,7 +258,10 @@ TEST_F(InstanceTest, NullArgumentsInBothStyles) {
   jobject err = MStart(m, nullptr, B("/tmp"));
   EXPECT_EQ(Read(err), nullArg);
   EXPECT_EQ(Position(err), 0x321);
-  EXPECT_EQ(ToString(err), "ZolkErrCode[word=0x01000321, code=1, position=801, detail=0]");
+  EXPECT_EQ(ToString(err),
+            "ZolkErrCode[word=0x01000321, code=1, position=801, detail=0]: a required argument is "
+            "null: the call was refused before the core trace library was called (the position is "
+            "that of the core's last error when the call began)");
   const std::function<jobject()> refused[] = {
       [&] { return MPut(m, h, nullptr, B("s"), B("t"), B("m")); },
       [&] { return MPut(m, h, B("f"), nullptr, B("t"), B("m")); },
