@@ -301,8 +301,8 @@ TEST_F(ZolkJniTraceTest, ErrorObjectsAndResults) {
   Script("ZOLK2_TraceBackup", 5, kWord, kDetail);
   jobject failed = Backup(Str("/nowhere"));
   EXPECT_EQ(ToString(failed),
-            "ZolkErrCode[word=0x0A000123, code=10, position=291, detail=17]: the call into the core "
-            "trace library failed (code and position are the core's own)");
+            "ZolkErrCode[word=0x0A000123, code=10, position=291, detail=17]: "
+            "the call into the core trace library failed (code and position are the core's own)");
   EXPECT_EQ(Read(StaticObject(trace_, "getLastError", "()" ERR)), ErrOf(kWord, kDetail));
   jclass errClass = Class("pelvar/zolklib2/ZolkErrCode");
   jobject step = StaticObject(errClass, "errorBeforeJNI", "(II)" ERR, 8, 18);
