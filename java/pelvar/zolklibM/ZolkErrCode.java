@@ -91,7 +91,7 @@ public final class ZolkErrCode {
      * library are the core's own.
      *
      * @return for example {@code ZolkErrCode[word=0x01000321, code=1,
-     *         position=801, detail=0]: a required argument is null (...)}
+     *         position=801, detail=0]: a required argument is null: ...}
      */
     @Override
     public String toString() {
@@ -104,10 +104,12 @@ public final class ZolkErrCode {
             return "no error is recorded";
         }
         String where = positionReplaced
-                ? "; the instance was deleted again, the position is that of the core's last error after the delete"
+                ? "; the instance was deleted again, the position is that of the core's last error"
+                        + " after the delete"
                 : "";
         if (!ofArguments) {
-            return "the call into the core trace library failed (code and position are the core's own)" + where;
+            return "the call into the core trace library failed (code and position are the core's own)"
+                    + where;
         }
         String what;
         switch (getCode()) {
