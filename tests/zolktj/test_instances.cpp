@@ -151,6 +151,7 @@ TEST_F(InstanceTest, CreatingNativesJudgeTheCoreResult) {
       calls.insert(calls.end(), {"ZOLK2_DeleteInstance", "ZOLK2_GetLastError"});
       EXPECT_EQ(LastArg("ZOLK2_DeleteInstance", 0), writtenText);
       EXPECT_EQ(Position(errM), 0x456);
+      EXPECT_NE(ToString(errM).find("the instance was deleted again"), std::string::npos);
     }
     EXPECT_EQ(Functions(), calls);
   }
@@ -217,6 +218,8 @@ TEST_F(InstanceTest, BoundsInBothClasses) {
       if (c.refusedOver && n > c.bound) {
         // Nothing recorded, so the position is that of "no error": all 24 bits.
         EXPECT_EQ(Read(err), ErrOf(ZOLK2_TRACE_ERROR_WORD(13, 0xFFFFFF), 0));
+        EXPECT_NE(ToString(err).find("]: an argument does not fit its buffer"), std::string::npos)
+            << ToString(err);
         EXPECT_EQ(Functions(), Strings{"ZOLK2_GetLastError"});
       } else {
         EXPECT_EQ(LastArg(c.fn, c.arg), c.prefix + std::string(std::min(n, c.bound), 'x') + c.suffix);
@@ -258,7 +261,10 @@ TEST_F(InstanceTest, NullArgumentsInBothStyles) {
   jobject err = MStart(m, nullptr, B("/tmp"));
   EXPECT_EQ(Read(err), nullArg);
   EXPECT_EQ(Position(err), 0x321);
-  EXPECT_EQ(ToString(err), "ZolkErrCode[word=0x01000321, code=1, position=801, detail=0]");
+  EXPECT_EQ(ToString(err),
+            "ZolkErrCode[word=0x01000321, code=1, position=801, detail=0]: a required argument is "
+            "null: the call was refused before the core trace library was called (the position is "
+            "that of the core's last error when the call began)");
   const std::function<jobject()> refused[] = {
       [&] { return MPut(m, h, nullptr, B("s"), B("t"), B("m")); },
       [&] { return MPut(m, h, B("f"), nullptr, B("t"), B("m")); },

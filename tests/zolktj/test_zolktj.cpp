@@ -296,14 +296,19 @@ TEST_F(ZolkJniTraceTest, ThreadIdentifierHashesTheName) {
 TEST_F(ZolkJniTraceTest, ErrorObjectsAndResults) {
   jobject none = StaticObject(trace_, "getLastError", "()" ERR);
   EXPECT_EQ(Read(none), ErrOf(-1, 0));
-  EXPECT_EQ(ToString(none), "ZolkErrCode[word=0xFFFFFFFF, code=-1, position=-1, detail=0]");
+  EXPECT_EQ(ToString(none),
+            "ZolkErrCode[word=0xFFFFFFFF, code=-1, position=-1, detail=0]: no error is recorded");
   Script("ZOLK2_TraceBackup", 5, kWord, kDetail);
   jobject failed = Backup(Str("/nowhere"));
-  EXPECT_EQ(ToString(failed), "ZolkErrCode[word=0x0A000123, code=10, position=291, detail=17]");
+  EXPECT_EQ(ToString(failed),
+            "ZolkErrCode[word=0x0A000123, code=10, position=291, detail=17]: "
+            "the call into the core trace library failed (code and position are the core's own)");
   EXPECT_EQ(Read(StaticObject(trace_, "getLastError", "()" ERR)), ErrOf(kWord, kDetail));
   jclass errClass = Class("pelvar/zolklib2/ZolkErrCode");
   jobject step = StaticObject(errClass, "errorBeforeJNI", "(II)" ERR, 8, 18);
-  EXPECT_EQ(ToString(step), "ZolkErrCode[word=0x08000012, code=8, position=18, detail=0]");
+  EXPECT_EQ(ToString(step),
+            "ZolkErrCode[word=0x08000012, code=8, position=18, detail=0]: a step of the native "
+            "bridge failed (a class or method lookup, a string conversion or a field lookup)");
 
   for (int r : {0, 1, -1}) {
     Script("ZOLK2_ChFileAttr", r, kWord, kDetail);

@@ -20,6 +20,7 @@ public final class ZolkErrCode {
 
     private final int errorWord;
     private final int detail;
+    private final boolean ofBridge;
 
     /**
      * An error as the core trace library reports it.
@@ -28,8 +29,13 @@ public final class ZolkErrCode {
      * @param detail    the detail the core gave with it
      */
     public ZolkErrCode(int errorWord, int detail) {
+        this(errorWord, detail, false);
+    }
+
+    private ZolkErrCode(int errorWord, int detail, boolean ofBridge) {
         this.errorWord = errorWord;
         this.detail = detail;
+        this.ofBridge = ofBridge;
     }
 
     /**
@@ -40,7 +46,7 @@ public final class ZolkErrCode {
      * @return the error
      */
     public static ZolkErrCode errorBeforeJNI(int code, int position) {
-        return new ZolkErrCode((code << 24) | (position & 0xFFFFFF), 0);
+        return new ZolkErrCode((code << 24) | (position & 0xFFFFFF), 0, true);
     }
 
     /** @return the error word */
@@ -68,9 +74,33 @@ public final class ZolkErrCode {
         return errorWord != NO_ERROR;
     }
 
+    /**
+     * The fields in brackets, always first and in this form, then after a
+     * colon what they mean: which step failed and, where the toolkit knows
+     * it, what the code says. The codes and positions of the core trace
+     * library are the core's own.
+     *
+     * @return for example {@code ZolkErrCode[word=0x08000012, code=8,
+     *         position=18, detail=0]: a step of the native bridge failed (...)}
+     */
     @Override
     public String toString() {
-        return String.format("ZolkErrCode[word=0x%08X, code=%d, position=%d, detail=%d]",
-                errorWord, getCode(), getPosition(), detail);
+        return String.format("ZolkErrCode[word=0x%08X, code=%d, position=%d, detail=%d]: %s",
+                errorWord, getCode(), getPosition(), detail, meaning());
+    }
+
+    private String meaning() {
+        if (!isError()) {
+            return "no error is recorded";
+        }
+        if (!ofBridge) {
+            return "the call into the core trace library failed"
+                    + " (code and position are the core's own)";
+        }
+        if (getCode() == JNI_STEP_FAILED) {
+            return "a step of the native bridge failed (a class or method lookup,"
+                    + " a string conversion or a field lookup)";
+        }
+        return "the native bridge stopped before the core trace library was called";
     }
 }

@@ -29,11 +29,13 @@ public final class ZolkNativeLibrary {
     /**
      * Loads the system log library (reentrant by default) if it is not loaded yet.
      *
-     * @throws UnsatisfiedLinkError if the library cannot be found or loaded
+     * @throws UnsatisfiedLinkError if the library cannot be found or loaded;
+     *         its message names the library, the property that chose it and
+     *         {@code java.library.path}, its cause is the original error
      */
     public static synchronized void loadSysLog() {
         if (!syslogLoaded) {
-            load(System.getProperty(SYSLOG_PROPERTY, SYSLOG_DEFAULT));
+            loadChosen(SYSLOG_PROPERTY, SYSLOG_DEFAULT);
             syslogLoaded = true;
         }
     }
@@ -42,12 +44,36 @@ public final class ZolkNativeLibrary {
      * Loads the Java trace bridge if it is not loaded yet. The bridge itself
      * finds the core trace library {@code libzolk2t} through its run path.
      *
-     * @throws UnsatisfiedLinkError if the library cannot be found or loaded
+     * @throws UnsatisfiedLinkError if the library cannot be found or loaded;
+     *         its message names the library, the property that chose it and
+     *         {@code java.library.path}, its cause is the original error
      */
     public static synchronized void loadTrace() {
         if (!traceLoaded) {
-            load(System.getProperty(TRACE_PROPERTY, TRACE_DEFAULT));
+            loadChosen(TRACE_PROPERTY, TRACE_DEFAULT);
             traceLoaded = true;
+        }
+    }
+
+    /*
+     * The virtual machine's own message names only the library; the one
+     * thrown here also says how to choose another library and where the
+     * name was looked for, which is what a user needs to repair the setup.
+     */
+    private static void loadChosen(String property, String fallback) {
+        String chosen = System.getProperty(property, fallback);
+        try {
+            load(chosen);
+        } catch (UnsatisfiedLinkError e) {
+            String file = chosen.indexOf('/') >= 0 ? "" : "file " + System.mapLibraryName(chosen) + ", ";
+            String choice = System.getProperty(property) == null
+                    ? "the default; the system property " + property + " chooses another"
+                    : "chosen by the system property " + property;
+            UnsatisfiedLinkError named = new UnsatisfiedLinkError("cannot load the native library "
+                    + chosen + " (" + file + choice + "; java.library.path="
+                    + System.getProperty("java.library.path") + "): " + e.getMessage());
+            named.initCause(e);
+            throw named;
         }
     }
 

@@ -21,11 +21,14 @@ public final class ZolkErrCode {
 
     private final int errorWord;
     private final int detail;
+    private final boolean ofArguments;
     private int position;
+    private boolean positionReplaced;
 
-    private ZolkErrCode(int errorWord, int detail) {
+    private ZolkErrCode(int errorWord, int detail, boolean ofArguments) {
         this.errorWord = errorWord;
         this.detail = detail;
+        this.ofArguments = ofArguments;
         this.position = errorWord == NO_ERROR ? -1 : errorWord & 0xFFFFFF;
     }
 
@@ -37,7 +40,7 @@ public final class ZolkErrCode {
      * @return the error
      */
     public static ZolkErrCode errorBeforeJNI(int code, int position) {
-        return new ZolkErrCode((code << 24) | (position & 0xFFFFFF), 0);
+        return new ZolkErrCode((code << 24) | (position & 0xFFFFFF), 0, true);
     }
 
     /**
@@ -48,7 +51,7 @@ public final class ZolkErrCode {
      * @return the error
      */
     public static ZolkErrCode errorAfterJNI(int errorWord, int detail) {
-        return new ZolkErrCode(errorWord, detail);
+        return new ZolkErrCode(errorWord, detail, false);
     }
 
     /**
@@ -58,6 +61,7 @@ public final class ZolkErrCode {
      */
     public void setErrPosInfoByIndex(int index) {
         position = index;
+        positionReplaced = true;
     }
 
     /** @return the error word */
@@ -80,9 +84,46 @@ public final class ZolkErrCode {
         return position;
     }
 
+    /**
+     * The fields in brackets, always first and in this form, then after a
+     * colon what they mean: which step failed and, where the toolkit knows
+     * it, what the code says. The codes and positions of the core trace
+     * library are the core's own.
+     *
+     * @return for example {@code ZolkErrCode[word=0x01000321, code=1,
+     *         position=801, detail=0]: a required argument is null: ...}
+     */
     @Override
     public String toString() {
-        return String.format("ZolkErrCode[word=0x%08X, code=%d, position=%d, detail=%d]",
-                errorWord, getCode(), position, detail);
+        return String.format("ZolkErrCode[word=0x%08X, code=%d, position=%d, detail=%d]: %s",
+                errorWord, getCode(), position, detail, meaning());
+    }
+
+    private String meaning() {
+        if (errorWord == NO_ERROR) {
+            return "no error is recorded";
+        }
+        String where = positionReplaced
+                ? "; the instance was deleted again, the position is that of the core's last error"
+                        + " after the delete"
+                : "";
+        if (!ofArguments) {
+            return "the call into the core trace library failed (code and position are the core's own)"
+                    + where;
+        }
+        String what;
+        switch (getCode()) {
+            case NULL_ARGUMENT:
+                what = "a required argument is null";
+                break;
+            case TOO_LONG:
+                what = "an argument does not fit its buffer";
+                break;
+            default:
+                what = "an argument was refused";
+                break;
+        }
+        return what + ": the call was refused before the core trace library was called"
+                + " (the position is that of the core's last error when the call began)" + where;
     }
 }
