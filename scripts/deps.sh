@@ -16,7 +16,11 @@ zolk_require_packages() {
   # the installation fails.
   local log="${TMPDIR:-/tmp}/zolk-apt.log"
   echo "installing Debian packages: ${missing[*]} (details: $log)"
-  if ! { apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"; } >"$log" 2>&1; then
+  # Another installation running (an unattended upgrade, a second script)
+  # holds dpkg's lock for a while: wait for it rather than fail.
+  local wait=(-o DPkg::Lock::Timeout=600)
+  if ! { apt-get "${wait[@]}" update &&
+         DEBIAN_FRONTEND=noninteractive apt-get "${wait[@]}" install -y "${missing[@]}"; } >"$log" 2>&1; then
     cat "$log" >&2
     echo "installing ${missing[*]} failed (log: $log)" >&2
     return 1
