@@ -39,7 +39,9 @@ build_app() {  # SOURCE DIR [BUILD-LINE]
 }
 for lib in zolk2sys_r zolk2sys; do
   build_app "$here/consumer/consumer.c" "$work/pc_$lib" "${build_line//zolk2sys_r/$lib}"
-  "$work/pc_$lib/app" >/dev/null
+  out=$("$work/pc_$lib/app")
+  [ "${out%%$'\n'*}" = "$(pkg-config --modversion zolk2sys_r)" ] \
+    || { echo "the headers' version is not the package's"; exit 1; }
 done
 mkdir "$work/readme"
 awk -v dir="$work/readme" '
