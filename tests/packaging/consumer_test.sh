@@ -25,6 +25,11 @@ echo "--- CMake consumer"
 quiet cmake -S "$here/consumer" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix"
 quiet cmake --build "$work/cmake"
 "$work/cmake/consumer_r" && "$work/cmake/consumer_st"
+if out=$(cmake -S "$here/consumer" -B "$work/cmake-bad" -DCMAKE_PREFIX_PATH="$prefix" \
+               -DZOLK_COMPONENTS="zolk2trap;zolk2bogus" 2>&1) ||
+   ! grep -q "no component zolk2bogus" <<<"$out"; then
+  echo "$out"; echo "an unknown component was not named"; exit 1
+fi
 
 echo "--- pkg-config consumer and the README's C examples"
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
