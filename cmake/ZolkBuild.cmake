@@ -49,6 +49,14 @@ endif()
 add_library(zolk_internal INTERFACE)
 target_include_directories(zolk_internal INTERFACE "${PROJECT_SOURCE_DIR}/src/internal")
 
+# The version header of the public headers, generated so that it always
+# says the package's version; it lies beside them once installed.
+set(ZOLK_GENERATED_INCLUDE_DIR "${PROJECT_BINARY_DIR}/include")
+configure_file("${PROJECT_SOURCE_DIR}/cmake/templates/zolk2version.h.in"
+               "${ZOLK_GENERATED_INCLUDE_DIR}/zolk2version.h" @ONLY)
+install(FILES "${ZOLK_GENERATED_INCLUDE_DIR}/zolk2version.h"
+        DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}" COMPONENT dev)
+
 # zolk_shared_library(<target>
 #     OUTPUT_NAME <name> VERSION_SCRIPT <file>
 #     SOURCES <src>... [DEFINITIONS <def>...] [LIBRARIES <lib>...])
@@ -69,6 +77,7 @@ function(zolk_shared_library target)
     LINK_DEPENDS "${ARG_VERSION_SCRIPT}")
   target_include_directories(${target}
     PUBLIC  "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src/include>"
+            "$<BUILD_INTERFACE:${ZOLK_GENERATED_INCLUDE_DIR}>"
             "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>"
     PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}")
   target_compile_definitions(${target} PRIVATE ${ARG_DEFINITIONS})

@@ -26,6 +26,12 @@
 #ifndef ZOLK2SYS_H
 #define ZOLK2SYS_H
 
+/* The options, facilities and priorities that the functions take are the
+ * system log's own (LOG_PID, LOG_LOCAL0, LOG_WARNING, ...). */
+#include <syslog.h>
+
+#include "zolk2version.h"
+
 #if defined(ZOLK2_SYS_BUILDING)
 #define ZOLK2_SYS_API __attribute__((visibility("default")))
 #else

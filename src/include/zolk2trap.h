@@ -63,6 +63,8 @@
 
 #include <stdint.h>
 
+#include "zolk2version.h"
+
 #if defined(ZOLK2_TRAP_BUILDING)
 #define ZOLK2_TRAP_API __attribute__((visibility("default")))
 #else

@@ -4,6 +4,11 @@
 #include <zolk2sys.h>
 #include <zolk2trap.h>
 
+#if defined(PACKAGE_MAJOR) && \
+    (ZOLKLIB2_VERSION_MAJOR != PACKAGE_MAJOR || ZOLKLIB2_VERSION_MINOR != PACKAGE_MINOR)
+#error "the headers' version is not the installed package's"
+#endif
+
 int main(void)
 {
     ZOLK2_SYSLOG *log = NULL;
@@ -15,6 +20,6 @@ int main(void)
     ZOLK2_MpttDeleteInstance(t);
     if (t == NULL || opened)
         return 1;
-    printf("%s\n%s\n", ZOLK2_sys_version_string, ZOLK2_version_string);
+    printf("%s\n%s\n%s\n", ZOLKLIB2_VERSION_STRING, ZOLK2_sys_version_string, ZOLK2_version_string);
     return 0;
 }
