@@ -50,6 +50,7 @@ set(ZOLK_DEB_LIBDIR "${ZOLK_DEB_PREFIX}/${CMAKE_INSTALL_LIBDIR}")
 set(_zolk_deb_packages runtime libzolklib2-2 dev libzolklib2-dev java libzolklib2-java tools zolklib2-tools)
 set(_deb "${PROJECT_BINARY_DIR}/debian")
 
+file(REMOVE_RECURSE "${_deb}")  # no link of an earlier configuration stays
 configure_file(cmake/templates/debian-copyright.in "${_deb}/copyright" @ONLY)
 configure_file(cmake/templates/debian-changelog.in "${_deb}/changelog" @ONLY)
 execute_process(COMMAND gzip -9n -c "${_deb}/changelog" OUTPUT_FILE "${_deb}/changelog.gz"
