@@ -7,6 +7,10 @@ set(CMAKE_CXX_STANDARD 17)
 set(CMAKE_CXX_STANDARD_REQUIRED ON)
 set(CMAKE_CXX_EXTENSIONS OFF)
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+# Programs are position-independent executables too (-pie at link), whatever
+# the compiler's default: their load address is random like the libraries'.
+include(CheckPIESupported)
+check_pie_supported()
 
 # Only the interface of a library is visible; everything else is hidden by
 # default and exported explicitly (attribute plus version script).

@@ -28,7 +28,10 @@ zolk_require_packages() {
 }
 
 # What building and testing the tree needs.
-ZOLK_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev man-db pkgconf openjdk-17-jdk-headless)
+# dpkg-dev (hardening flags, dependencies), file (CPack's look at the binaries)
+# and lintian serve the Debian packages and their test.
+ZOLK_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev man-db pkgconf openjdk-17-jdk-headless
+                     dpkg-dev file lintian)
 ZOLK_BENCH_PACKAGES=(libbenchmark-dev)
 # The fuzz build (clang with libFuzzer); the tests' replays of the fuzz inputs
 # take FuzzedDataProvider.h from the same package.

@@ -65,7 +65,10 @@ void reportLoss(uint64_t bytes, bool exact, const char* cause, const std::string
   report("zolk2tail: " + count + " bytes lost: " + cause + " in " + file + "\n");
 }
 
-std::string readerReason(int code) {
+// The texts leave as pointers, not as std::string built in place: GCC copies
+// an inlined literal in overlapping 16-byte pieces, and the pieces read out of
+// the binary as misspelt words ("ment" of "...management file locked").
+const char* readerReasonText(int code) {
   switch (code) {
     case ZOLK2_MPTT_E_OPEN:
       return "cannot be opened";
@@ -82,8 +85,13 @@ std::string readerReason(int code) {
     case ZOLK2_MPTT_E_RECORD:
       return "invalid management record";
     default:
-      return "reader error " + std::to_string(code);
+      return nullptr;
   }
+}
+
+std::string readerReason(int code) {
+  const char* text = readerReasonText(code);
+  return text != nullptr ? std::string(text) : "reader error " + std::to_string(code);
 }
 
 bool isMarkPair(char a, char b) {
