@@ -1,9 +1,10 @@
 # Turns CTest's console output into a short progress: one line per test,
-# "12/331 name: Passed 0.02 s", without the "Start" lines, the dot padding
-# and the time per label; with tty=1 (a terminal of cols columns) a test
-# that passes only rewrites one status line. Every other line - the output
-# of a failed test, the summary - passes as it is, so nothing is hidden.
-# At the end writes to the file counts: tests, failed, and the failed names.
+# "12/331 name: Passed 0.02 s", without the "Start" lines, the dot padding,
+# GoogleTest's "# GetParam() = ..." and the time per label; with tty=1 (a
+# terminal of cols columns) a test that passes only rewrites one status
+# line. Every other line - the output of a failed test, the summary -
+# passes as it is, so nothing is hidden. At the end writes to the file
+# counts: tests, failed, and the failed names.
 function clear() { if (status) { printf "\r\033[K"; status = 0 } }
 /^ +Start +[0-9]+: / || /^Internal ctest changing into directory/ || /^Test project / { next }
 /^Label Time Summary:$/ { labels = 1; next }
@@ -18,6 +19,7 @@ labels { if ($0 == "") labels = 0; next }
   sub(/^ +/, "", time); sub(/ sec$/, " s", time)
   if (match(rest, / \.+(   |\*\*\*)/)) {
     name = substr(rest, 1, RSTART - 1)
+    sub(/  # GetParam\(\) = .*$/, "", name)  # the parameter is in the name already
     result = substr(rest, RSTART + RLENGTH)
     sub(/^ +/, "", result)
     tests++
