@@ -22,7 +22,7 @@ int main(void)
 {
     ZOLK2_SYSLOG *orders = NULL, *billing = NULL;
 
-    printf("%s\n", ZOLK2_sys_version_string + 4);
+    printf("library version (ZOLK2_sys_version_string): %s\n", ZOLK2_sys_version_string + 4);
     report("create instance 'orders'", ZOLK2_CreateSysLogInstance(&orders));
     report("create instance 'billing'", ZOLK2_CreateSysLogInstance(&billing));
     report("open 'orders' with thread ids, LOG_LOCAL0",

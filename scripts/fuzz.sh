@@ -16,6 +16,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/deps.sh"
+source "$root/scripts/quiet.sh"
 zolk_require_packages "${ZOLK_BUILD_PACKAGES[@]}" "${ZOLK_FUZZ_PACKAGES[@]}"
 
 seconds=${1:-30}
@@ -25,11 +26,11 @@ targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all[@]}")
 dir="$root/build/fuzz"
 
-echo "=== fuzz: configure and build (clang-14)"
-CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DZOLK_BUILD_TESTS=OFF -DZOLK_BUILD_FUZZ=ON -DZOLK_SANITIZE=address,undefined -DZOLK_WERROR=ON \
-  >/dev/null
-cmake --build "$dir" -j "${JOBS:-$(nproc)}" --target "${targets[@]/#/fuzz_}"
+echo "=== fuzz: configure and build (clang-14; output in configure.log and build.log of $dir)"
+CC=clang-14 CXX=clang++-14 zolk_quietly "$dir/configure.log" cmake -S "$root" -B "$dir" -G Ninja \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOLK_BUILD_TESTS=OFF -DZOLK_BUILD_FUZZ=ON \
+  -DZOLK_SANITIZE=address,undefined -DZOLK_WERROR=ON
+zolk_quietly "$dir/build.log" cmake --build "$dir" -j "${JOBS:-$(nproc)}" --target "${targets[@]/#/fuzz_}"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:strict_string_checks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

@@ -10,15 +10,25 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 prefix=${1:-/opt/quorvex/ZOLKLib2}
 source "$root/scripts/deps.sh"
+source "$root/scripts/quiet.sh"
 zolk_require_packages "${ZOLK_BUILD_PACKAGES[@]}"
 
 dir="$root/build/install"
-echo "=== build"
-cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DZOLK_BUILD_TESTS=OFF -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
-cmake --build "$dir" -j "${JOBS:-$(nproc)}"
-echo "=== install into $prefix"
-cmake --install "$dir" | sed -n 's/^-- Installing: /installed: /p; s/^-- Up-to-date: /up to date: /p'
+echo "=== build (Release, in $dir; the output goes to configure.log and build.log there)"
+started=$SECONDS
+zolk_quietly "$dir/configure.log" cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DZOLK_BUILD_TESTS=OFF -DCMAKE_INSTALL_PREFIX="$prefix"
+zolk_quietly "$dir/build.log" cmake --build "$dir" -j "${JOBS:-$(nproc)}"
+echo "built in $((SECONDS - started)) s"
+zolk_quietly "$dir/install.log" cmake --install "$dir"
+# What went where, one line per directory; the versions of a shared library
+# (.so, .so.2, .so.2.3) as one name.
+files=$(sed -n 's/^-- \(Installing\|Up-to-date\): //p; s/^-- Keeping existing: \(.*\)/\1 (kept as it was)/p' \
+          "$dir/install.log" | while read -r f; do [ -d "$f" ] || echo "${f#"$prefix"/}"; done)
+echo "=== installed $(wc -l <<<"$files") files into $prefix (list: $dir/install.log)"
+awk '{ d = $0; sub(/[^\/]*$/, "", d); f = substr($0, length(d) + 1); sub(/\.so(\.[0-9]+)*$/, ".so*", f)
+       if (!((d, f) in seen)) { seen[d, f]; names[d] = names[d] " " f } }
+     END { for (d in names) printf "  %-22s%s\n", (d == "" ? "./" : d), names[d] }' <<<"$files" | sort
 
 started=$SECONDS
 for step in "$root"/scripts/demo/[0-9]*.sh; do

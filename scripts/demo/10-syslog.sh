@@ -11,10 +11,11 @@ export ZOLK_DEMO_BUILD=$build
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-echo "exported by $prefix/lib/libzolk2sys_r.so (C functions; the Java natives are left out here):"
-nm -D --defined-only "$prefix/lib/libzolk2sys_r.so" | awk '$3 ~ /^ZOLK2_/ {print "  " $3}'
+exported=$(nm -D --defined-only "$prefix/lib/libzolk2sys_r.so" | grep -c ' ZOLK2_' || true)
+echo "$prefix/lib/libzolk2sys_r.so exports $exported C names (ZOLK2_*, described in zolk2sys(3))"
 
 cc -Wall -Wextra -o "$tmp/syslog_example" "$root/examples/syslog_example.c" \
    -I"$prefix/include" -L"$prefix/lib" -Wl,-rpath,"$prefix/lib" -lzolk2sys_r
 echo "examples/syslog_example.c, built against $prefix:"
-zolk_demo_syslog "$tmp/syslog_example"
+# Line by line, so that each message shows under the result of its call.
+zolk_demo_syslog stdbuf -oL "$tmp/syslog_example"

@@ -6,7 +6,7 @@
 zolk_demo_syslog() {
   local capture="$ZOLK_DEMO_BUILD/support/devlog/zolk-devlog-capture"
   if [ -x "$capture" ] && "$capture" true 2>/dev/null; then
-    echo "  sink: a private /dev/log in a mount namespace; each datagram is printed as received"
+    echo "  sink: a private /dev/log in a mount namespace; each message received shows under the next output line"
     "$capture" "$@"
   elif [ -S /dev/log ]; then
     echo "  sink: this machine's system log (/dev/log); no private /dev/log here (needs root and unshare)"

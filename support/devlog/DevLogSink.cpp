@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -76,14 +77,25 @@ DevLogSink::~DevLogSink() {
   if (unlinkOnClose_) ::unlink(kDevLog);
 }
 
-std::optional<std::string> DevLogSink::Receive(int timeoutMs) {
+std::optional<std::string> DevLogSink::Receive(int timeoutMs, std::string* sender) {
   if (fd_ < 0) return std::nullopt;
   struct pollfd p = {fd_, POLLIN, 0};
   if (::poll(&p, 1, timeoutMs) != 1) return std::nullopt;
   char buf[65536];
-  ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+  struct sockaddr_un from = {};
+  socklen_t fromLen = sizeof from;
+  ssize_t n = ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<struct sockaddr*>(&from), &fromLen);
   if (n < 0) return std::nullopt;
+  if (sender != nullptr)
+    sender->assign(reinterpret_cast<const char*>(&from), std::min<size_t>(fromLen, sizeof from));
   return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string DevLogSink::SenderAddress(int fd) {
+  struct sockaddr_un self = {};
+  socklen_t len = sizeof self;
+  if (::getsockname(fd, reinterpret_cast<struct sockaddr*>(&self), &len) != 0) return {};
+  return std::string(reinterpret_cast<const char*>(&self), std::min<size_t>(len, sizeof self));
 }
 
 void DevLogSink::StartDraining() {

@@ -29,8 +29,11 @@ class DevLogSink final {
   // "private mount namespace" or "/dev/log of the host".
   const char* where() const { return where_; }
 
-  // The next datagram, or nothing after timeoutMs milliseconds.
-  std::optional<std::string> Receive(int timeoutMs);
+  // The next datagram, or nothing after timeoutMs milliseconds; *sender, when
+  // given, gets the sender's address (see SenderAddress()).
+  std::optional<std::string> Receive(int timeoutMs, std::string* sender = nullptr);
+  // The address Receive() reports for datagrams sent through socket fd.
+  static std::string SenderAddress(int fd);
 
   // From now on a background thread reads and discards every datagram until
   // the sink is destroyed (for benchmarks, so that senders never block).

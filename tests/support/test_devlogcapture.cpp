@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -96,6 +97,25 @@ TEST(DevLogCapture, EndsWhenStartedWithSigchldIgnoredOrUnableToFork) {
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
   }
   if (!skipped.empty()) GTEST_SKIP() << skipped;
+}
+
+// The output and the messages travel through one queue, so the order shown
+// is the order written, however late the tool gets to read.
+TEST(DevLogCapture, ShowsEachMessageAfterTheOutputLineThatFollowsIt) {
+  ProcessOptions options;
+  options.timeoutSeconds = 20;
+  const ProcessResult r = RunProcess(
+      {ZOLK_DEVLOG_CAPTURE_PATH, "/bin/sh", "-c",
+       "logger -u /dev/log first; echo put 1; logger -u /dev/log second; echo put 2;"
+       " printf partial; logger -u /dev/log third"},
+      options);
+  if (r.err.find("no private /dev/log") != std::string::npos) GTEST_SKIP() << r.err;
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::regex expected(
+      "put 1\n  /dev/log received: <13>[^\n]*: first\n"
+      "put 2\n  /dev/log received: <13>[^\n]*: second\n"
+      "partial\n  /dev/log received: <13>[^\n]*: third\n");
+  EXPECT_TRUE(std::regex_match(r.out, expected)) << r.out;
 }
 
 }  // namespace
