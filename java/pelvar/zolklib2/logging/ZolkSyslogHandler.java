@@ -1,16 +1,14 @@
 package pelvar.zolklib2.logging;
 
 import java.util.Map;
-import java.util.concurrent.locks.ReentrantReadWriteLock;
 import java.util.logging.ErrorManager;
-import java.util.logging.Handler;
 import java.util.logging.Level;
 import java.util.logging.LogRecord;
 
 import pelvar.zolklib2.ZolkSystemLog;
 
 /**
- * A {@link Handler} that writes each record to the system log through its own
+ * A {@link java.util.logging.Handler} that writes each record to the system log through its own
  * {@link ZolkSystemLog} instance, so that an application logging through
  * {@code java.util.logging} reaches the system log with the identity,
  * facility and options given in its logging configuration.
@@ -45,7 +43,7 @@ import pelvar.zolklib2.ZolkSystemLog;
  * handler may be used from many threads (with the reentrant library, the
  * default).
  */
-public class ZolkSyslogHandler extends Handler {
+public class ZolkSyslogHandler extends ToolkitHandler {
     private static final Map<String, Integer> OPTIONS = Map.of(
             "pid", ZolkSystemLog.LOG_PID, "cons", ZolkSystemLog.LOG_CONS,
             "ndelay", ZolkSystemLog.LOG_NDELAY, "nowait", ZolkSystemLog.LOG_NOWAIT,
@@ -65,10 +63,6 @@ public class ZolkSyslogHandler extends Handler {
             "hex", ZolkSystemLog.TID_HEX, "decimal", ZolkSystemLog.TID_DECIMAL,
             "hex8", ZolkSystemLog.TID_HEX8, "hex16", ZolkSystemLog.TID_HEX16);
 
-    // Publishers share it, close() holds it alone: no write uses the
-    // instance while or after it is freed.
-    private final ReentrantReadWriteLock lock = new ReentrantReadWriteLock();
-    /** The open instance; null once closed, or if it could not be made. */
     private ZolkSystemLog log;
 
     /** A handler configured by the properties under this class's name. */
@@ -86,9 +80,8 @@ public class ZolkSyslogHandler extends Handler {
         configure(prefix);
     }
 
-    private void configure(String prefix) {
-        HandlerProperties p = new HandlerProperties(prefix, this::reportError);
-        p.configure(this, Level.ALL);
+    @Override
+    boolean open(HandlerProperties p) {
         String ident = p.string("ident", "java");
         int options = p.bits("options", OPTIONS, ZolkSystemLog.LOG_PID);
         int facility = p.choice("facility", FACILITIES, ZolkSystemLog.LOG_USER);
@@ -102,7 +95,7 @@ public class ZolkSyslogHandler extends Handler {
         } catch (RuntimeException | LinkageError e) {
             reportError("the system log instance could not be made", new IllegalStateException(e),
                     ErrorManager.OPEN_FAILURE);
-            return;
+            return false;
         }
         int rc = created.open(ident, options, facility);
         if (rc != 0) {
@@ -115,10 +108,11 @@ public class ZolkSyslogHandler extends Handler {
         if (tidFormat != null || prefixText != null || suffixText != null) {
             int mode = tidFormat != null ? tidFormat : ZolkSystemLog.TID_HEX8;
             if (created.setTidFormat(mode, prefixText, suffixText) != 0) {
-                p.bad("tidprefix", prefixText + " (or " + prefix + ".tidsuffix=" + suffixText + ")", null);
+                p.bad("tidprefix", prefixText + " (or the suffix " + suffixText + ")", null);
             }
         }
         log = created;
+        return true;
     }
 
     /**
@@ -152,55 +146,16 @@ public class ZolkSyslogHandler extends Handler {
         return v >= Level.INFO.intValue() ? ZolkSystemLog.LOG_NOTICE : ZolkSystemLog.LOG_INFO;
     }
 
-    /**
-     * Writes the record, if it is loggable, to the system log.
-     *
-     * @param record the record; null is ignored
-     */
     @Override
-    public void publish(LogRecord record) {
-        if (!isLoggable(record)) {
-            return;
-        }
-        String text;
-        try {
-            text = HandlerProperties.trimLineEnd(getFormatter().format(record));
-        } catch (RuntimeException e) {
-            reportError(null, e, ErrorManager.FORMAT_FAILURE);
-            return;
-        }
-        int rc;
-        lock.readLock().lock();
-        try {
-            if (log == null) {
-                return;
-            }
-            rc = log.put(priority(record.getLevel()), null, text);
-        } finally {
-            lock.readLock().unlock();
-        }
-        if (rc != 0) {
-            reportError("the system log write failed: " + describe(rc), null, ErrorManager.WRITE_FAILURE);
-        }
+    String write(LogRecord record, String text) {
+        int rc = log.put(priority(record.getLevel()), null, text);
+        return rc == 0 ? null : "the system log write failed: " + describe(rc);
     }
 
-    /** Nothing to do: every record is written when it is published. */
     @Override
-    public void flush() {
-    }
-
-    /** Frees the native instance; later records are dropped. A second call does nothing. */
-    @Override
-    public void close() {
-        lock.writeLock().lock();
-        try {
-            if (log != null) {
-                log.close();
-                log = null;
-            }
-        } finally {
-            lock.writeLock().unlock();
-        }
+    String release() {
+        log.close();
+        return null;
     }
 
     private static String describe(int rc) {

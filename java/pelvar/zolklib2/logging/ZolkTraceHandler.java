@@ -1,9 +1,7 @@
 package pelvar.zolklib2.logging;
 
 import java.nio.charset.Charset;
-import java.util.concurrent.locks.ReentrantReadWriteLock;
 import java.util.logging.ErrorManager;
-import java.util.logging.Handler;
 import java.util.logging.Level;
 import java.util.logging.LogRecord;
 
@@ -11,7 +9,7 @@ import pelvar.zolklib2.ZolkErrCode;
 import pelvar.zolklib2.ZolkJniTrace2;
 
 /**
- * A {@link Handler} that writes each record into a trace set through its own
+ * A {@link java.util.logging.Handler} that writes each record into a trace set through its own
  * {@link ZolkJniTrace2} instance. An instance of its own, rather than the
  * process-wide trace, because the handler's life is that of the instance:
  * {@link #close()} ends it, and it cannot end a trace the application
@@ -36,13 +34,9 @@ import pelvar.zolklib2.ZolkJniTrace2;
  * handler's {@link ErrorManager}; records published after {@code close()}
  * are dropped; the handler may be used from many threads.
  */
-public class ZolkTraceHandler extends Handler {
-    // Publishers share it, close() holds it alone: a record published once
-    // close() has begun is dropped rather than refused by the ended instance.
-    private final ReentrantReadWriteLock lock = new ReentrantReadWriteLock();
+public class ZolkTraceHandler extends ToolkitHandler {
     private ZolkJniTrace2 trace;
     private Charset charset;
-    private boolean open;
 
     /** A handler configured by the properties under this class's name. */
     public ZolkTraceHandler() {
@@ -59,9 +53,8 @@ public class ZolkTraceHandler extends Handler {
         configure(prefix);
     }
 
-    private void configure(String prefix) {
-        HandlerProperties p = new HandlerProperties(prefix, this::reportError);
-        p.configure(this, Level.ALL);
+    @Override
+    boolean open(HandlerProperties p) {
         charset = p.charset("encoding");
         String name = p.string("name", "java");
         String path = p.string("path", null);
@@ -74,14 +67,13 @@ public class ZolkTraceHandler extends Handler {
         } catch (RuntimeException | LinkageError e) {
             reportError("the trace " + name + " could not be started", new IllegalStateException(e),
                     ErrorManager.OPEN_FAILURE);
-            return;
+            return false;
         }
         if (err != null) {
             reportError("the trace " + name + " could not be started: " + err, null,
                     ErrorManager.OPEN_FAILURE);
-            return;
         }
-        open = true;
+        return err == null;
     }
 
     /**
@@ -112,59 +104,17 @@ public class ZolkTraceHandler extends Handler {
         return 7;
     }
 
-    /**
-     * Writes the record, if it is loggable, into the trace.
-     *
-     * @param record the record; null is ignored
-     */
     @Override
-    public void publish(LogRecord record) {
-        if (!isLoggable(record)) {
-            return;
-        }
-        byte[] message;
-        try {
-            message = bytes(HandlerProperties.trimLineEnd(getFormatter().format(record)));
-        } catch (RuntimeException e) {
-            reportError(null, e, ErrorManager.FORMAT_FAILURE);
-            return;
-        }
-        ZolkErrCode err;
-        lock.readLock().lock();
-        try {
-            if (!open) {
-                return;
-            }
-            err = trace.put(traceLevel(record.getLevel()), bytes(record.getLoggerName()),
-                    bytes(Thread.currentThread().getName()), null, message);
-        } finally {
-            lock.readLock().unlock();
-        }
-        if (err != null) {
-            reportError("the trace write failed: " + err, null, ErrorManager.WRITE_FAILURE);
-        }
+    String write(LogRecord record, String text) {
+        ZolkErrCode err = trace.put(traceLevel(record.getLevel()), bytes(record.getLoggerName()),
+                bytes(Thread.currentThread().getName()), null, bytes(text));
+        return err == null ? null : "the trace write failed: " + err;
     }
 
-    /** Nothing to do: the trace keeps what it is given. */
     @Override
-    public void flush() {
-    }
-
-    /** Ends the trace instance; later records are dropped. A second call does nothing. */
-    @Override
-    public void close() {
-        lock.writeLock().lock();
-        try {
-            if (open) {
-                open = false;
-                ZolkErrCode err = trace.end();
-                if (err != null) {
-                    reportError("the trace could not be ended: " + err, null, ErrorManager.CLOSE_FAILURE);
-                }
-            }
-        } finally {
-            lock.writeLock().unlock();
-        }
+    String release() {
+        ZolkErrCode err = trace.end();
+        return err == null ? null : "the trace could not be ended: " + err;
     }
 
     private byte[] bytes(String s) {
