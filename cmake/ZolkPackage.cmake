@@ -79,7 +79,9 @@ foreach(page IN ITEMS zolktail/man/zolk2tail.1 zolkcui/man/zolk2conf.8 zolkcui/m
   execute_process(COMMAND gzip -9n -c "${PROJECT_SOURCE_DIR}/${page}"
                   OUTPUT_FILE "${_deb}/tools/usr/share/man/${section}/${name}.gz" COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
-zolk_deb_link(java /usr/share/java/zolklib2.jar "${ZOLK_DEB_PREFIX}/${CMAKE_INSTALL_DATADIR}/java/zolklib2.jar")
+foreach(jar IN ITEMS zolklib2.jar zolklib2-loggerfinder.jar)
+  zolk_deb_link(java /usr/share/java/${jar} "${ZOLK_DEB_PREFIX}/${CMAKE_INSTALL_DATADIR}/java/${jar}")
+endforeach()
 # Debian's JNI directory is on the JDK's default java.library.path.
 foreach(lib IN ITEMS zolk2sys_r zolk2sys zolk2sj)
   zolk_deb_link(java "/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/jni/lib${lib}.so"

@@ -1,7 +1,5 @@
 package pelvar.zolklib2;
 
-import java.util.concurrent.locks.StampedLock;
-
 /**
  * A trace instance of the core trace library: each object starts its own
  * instance, writes to it and ends it. Texts are passed as bytes, already
@@ -41,11 +39,7 @@ public final class ZolkJniTrace2 implements AutoCloseable {
 
     /** The core's instance handle, zero-extended; 0 (no instance) while none is started. */
     private long m_jniInstance;
-    private boolean started;
-    // Start and end hold it exclusively, so that an instance is made and
-    // deleted once; every call passing the handle to the core shares it, so
-    // that none passes a handle the core has deleted (and may give again).
-    private final StampedLock lock = new StampedLock();
+    private final ZolkTraceInstanceLock lock = new ZolkTraceInstanceLock();
 
     /** An object without an instance yet; see {@link #start}. */
     public ZolkJniTrace2() {
@@ -64,20 +58,13 @@ public final class ZolkJniTrace2 implements AutoCloseable {
      * @throws IllegalStateException if the object is started already
      */
     public ZolkErrCode start(byte[] name, byte[] path, int size, int count, int flags) {
-        long stamp = lock.writeLock();
-        try {
-            if (started) {
-                throw new IllegalStateException("the instance is already started");
-            }
+        return lock.start(() -> {
             ZolkErrCode err = jni_startTrace(name, path, size, count, flags);
-            started = err == null;
-            if (!started) {
+            if (err != null) {
                 m_jniInstance = 0;  // the native leaves the handle of the instance it deleted
             }
             return err;
-        } finally {
-            lock.unlockWrite(stamp);
-        }
+        });
     }
 
     /**
@@ -102,18 +89,11 @@ public final class ZolkJniTrace2 implements AutoCloseable {
      * @return null, or the error
      */
     public ZolkErrCode end() {
-        long stamp = lock.writeLock();
-        try {
-            if (!started) {
-                return null;
-            }
-            started = false;
+        return lock.end(() -> {
             long handle = m_jniInstance;
             m_jniInstance = 0;
             return jni_endTrace(handle);
-        } finally {
-            lock.unlockWrite(stamp);
-        }
+        });
     }
 
     /** Ends the instance if it is still started. */
@@ -133,12 +113,7 @@ public final class ZolkJniTrace2 implements AutoCloseable {
      * @return null, or the error
      */
     public ZolkErrCode put(int level, byte[] id, byte[] text, byte[] type, byte[] message) {
-        long stamp = lock.readLock();
-        try {
-            return jni_putMsg(m_jniInstance, level, id, text, type, message);
-        } finally {
-            lock.unlockRead(stamp);
-        }
+        return lock.shared(() -> jni_putMsg(m_jniInstance, level, id, text, type, message));
     }
 
     /**
@@ -162,12 +137,7 @@ public final class ZolkJniTrace2 implements AutoCloseable {
      * @return the core's result
      */
     public int setLogLevel(int level) {
-        long stamp = lock.readLock();
-        try {
-            return jni_setLogLevel(m_jniInstance, level);
-        } finally {
-            lock.unlockRead(stamp);
-        }
+        return lock.sharedInt(() -> jni_setLogLevel(m_jniInstance, level));
     }
 
     /**
@@ -177,12 +147,7 @@ public final class ZolkJniTrace2 implements AutoCloseable {
      * @return the core's result
      */
     public int setFileThreshold(int threshold) {
-        long stamp = lock.readLock();
-        try {
-            return jni_setFileThreshold(m_jniInstance, threshold);
-        } finally {
-            lock.unlockRead(stamp);
-        }
+        return lock.sharedInt(() -> jni_setFileThreshold(m_jniInstance, threshold));
     }
 
     /**
@@ -192,12 +157,7 @@ public final class ZolkJniTrace2 implements AutoCloseable {
      * @return the core's result
      */
     public int setShmThreshold(int threshold) {
-        long stamp = lock.readLock();
-        try {
-            return jni_setShmThreshold(m_jniInstance, threshold);
-        } finally {
-            lock.unlockRead(stamp);
-        }
+        return lock.sharedInt(() -> jni_setShmThreshold(m_jniInstance, threshold));
     }
 
     /**
@@ -207,12 +167,7 @@ public final class ZolkJniTrace2 implements AutoCloseable {
      * @return null, or the error
      */
     public ZolkErrCode traceBackup(byte[] path) {
-        long stamp = lock.readLock();
-        try {
-            return jni_traceBackup(m_jniInstance, path);
-        } finally {
-            lock.unlockRead(stamp);
-        }
+        return lock.shared(() -> jni_traceBackup(m_jniInstance, path));
     }
 
     /**
@@ -222,12 +177,7 @@ public final class ZolkJniTrace2 implements AutoCloseable {
      * @return null, or the error
      */
     public ZolkErrCode chFileAttr(int attribute) {
-        long stamp = lock.readLock();
-        try {
-            return jni_chFileAttr(m_jniInstance, attribute);
-        } finally {
-            lock.unlockRead(stamp);
-        }
+        return lock.shared(() -> jni_chFileAttr(m_jniInstance, attribute));
     }
 
     /**
@@ -258,7 +208,7 @@ public final class ZolkJniTrace2 implements AutoCloseable {
 
     @Override
     public String toString() {
-        return "ZolkJniTrace2[instance=" + (started ? Long.toString(m_jniInstance) : "none") + "]";
+        return "ZolkJniTrace2[instance=" + (lock.isStarted() ? Long.toString(m_jniInstance) : "none") + "]";
     }
 
     private native ZolkErrCode jni_startTrace(byte[] name, byte[] path, int size, int count, int flags);

@@ -1,8 +1,7 @@
 package pelvar.zolklibM;
 
-import java.util.concurrent.locks.StampedLock;
-
 import pelvar.zolklib2.ZolkNativeLibrary;
+import pelvar.zolklib2.ZolkTraceInstanceLock;
 
 /**
  * A trace instance of the core trace library for programs with many
@@ -50,11 +49,7 @@ public final class ZolkJniTrace implements AutoCloseable {
 
     /** The core's instance handle, zero-extended; 0 (no instance) while none is started. */
     private long m_jniInstance;
-    private boolean started;
-    // Start and end hold it exclusively, so that an instance is made and
-    // deleted once; every call passing the handle to the core shares it, so
-    // that none passes a handle the core has deleted (and may give again).
-    private final StampedLock lock = new StampedLock();
+    private final ZolkTraceInstanceLock lock = new ZolkTraceInstanceLock();
 
     /** An object without an instance yet; see {@link #start}. */
     public ZolkJniTrace() {
@@ -74,17 +69,7 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @throws IllegalStateException if the object is started already
      */
     public ZolkErrCode start(byte[] name, byte[] path, int count, int size, int extra, int flags) {
-        long stamp = lock.writeLock();
-        try {
-            if (started) {
-                throw new IllegalStateException("the instance is already started");
-            }
-            ZolkErrCode err = jni_startTrace(name, path, count, size, extra, flags);
-            started = err == null;
-            return err;
-        } finally {
-            lock.unlockWrite(stamp);
-        }
+        return lock.start(() -> jni_startTrace(name, path, count, size, extra, flags));
     }
 
     /**
@@ -110,18 +95,11 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @return null, or the error
      */
     public ZolkErrCode end() {
-        long stamp = lock.writeLock();
-        try {
-            if (!started) {
-                return null;
-            }
-            started = false;
+        return lock.end(() -> {
             long handle = m_jniInstance;
             m_jniInstance = 0;
             return jni_endTrace(handle);
-        } finally {
-            lock.unlockWrite(stamp);
-        }
+        });
     }
 
     /** Ends the instance if it is still started. */
@@ -141,12 +119,7 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @return null, or the error
      */
     public ZolkErrCode put(int level, byte[] first, byte[] second, byte[] type, byte[] message) {
-        long stamp = lock.readLock();
-        try {
-            return jni_putMsg(m_jniInstance, level, first, second, type, message);
-        } finally {
-            lock.unlockRead(stamp);
-        }
+        return lock.shared(() -> jni_putMsg(m_jniInstance, level, first, second, type, message));
     }
 
     /**
@@ -169,12 +142,7 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @return null, or the error
      */
     public ZolkErrCode flushBuffer() {
-        long stamp = lock.readLock();
-        try {
-            return jni_flushBuffer(m_jniInstance);
-        } finally {
-            lock.unlockRead(stamp);
-        }
+        return lock.shared(() -> jni_flushBuffer(m_jniInstance));
     }
 
     /**
@@ -185,12 +153,7 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @return null, or the error
      */
     public ZolkErrCode traceBackup(byte[] path, int value) {
-        long stamp = lock.readLock();
-        try {
-            return jni_traceBackup(m_jniInstance, path, value);
-        } finally {
-            lock.unlockRead(stamp);
-        }
+        return lock.shared(() -> jni_traceBackup(m_jniInstance, path, value));
     }
 
     /**
@@ -200,12 +163,7 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @return null, or the error
      */
     public ZolkErrCode chFileAttr(int attribute) {
-        long stamp = lock.readLock();
-        try {
-            return jni_chFileAttr(m_jniInstance, attribute);
-        } finally {
-            lock.unlockRead(stamp);
-        }
+        return lock.shared(() -> jni_chFileAttr(m_jniInstance, attribute));
     }
 
     /**
@@ -215,12 +173,7 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @return the core's result
      */
     public int setLogLevel(int level) {
-        long stamp = lock.readLock();
-        try {
-            return jni_setLogLevel(m_jniInstance, level);
-        } finally {
-            lock.unlockRead(stamp);
-        }
+        return lock.sharedInt(() -> jni_setLogLevel(m_jniInstance, level));
     }
 
     /**
@@ -230,12 +183,7 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @return the core's result
      */
     public int setFileThreshold(int threshold) {
-        long stamp = lock.readLock();
-        try {
-            return jni_setFileThreshold(m_jniInstance, threshold);
-        } finally {
-            lock.unlockRead(stamp);
-        }
+        return lock.sharedInt(() -> jni_setFileThreshold(m_jniInstance, threshold));
     }
 
     /**
@@ -245,12 +193,7 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @return the core's result
      */
     public int setShmThreshold(int threshold) {
-        long stamp = lock.readLock();
-        try {
-            return jni_setShmThreshold(m_jniInstance, threshold);
-        } finally {
-            lock.unlockRead(stamp);
-        }
+        return lock.sharedInt(() -> jni_setShmThreshold(m_jniInstance, threshold));
     }
 
     /**
@@ -260,12 +203,7 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @return the core's result
      */
     public int setLockRetryTimes(int times) {
-        long stamp = lock.readLock();
-        try {
-            return jni_setLockRetryTimes(m_jniInstance, times);
-        } finally {
-            lock.unlockRead(stamp);
-        }
+        return lock.sharedInt(() -> jni_setLockRetryTimes(m_jniInstance, times));
     }
 
     /**
@@ -275,12 +213,7 @@ public final class ZolkJniTrace implements AutoCloseable {
      * @return the core's result, or -1 for a time out of range
      */
     public int setLockSleepTime(long time) {
-        long stamp = lock.readLock();
-        try {
-            return jni_setLockSleepTime(m_jniInstance, time);
-        } finally {
-            lock.unlockRead(stamp);
-        }
+        return lock.sharedInt(() -> jni_setLockSleepTime(m_jniInstance, time));
     }
 
     /**
@@ -332,7 +265,7 @@ public final class ZolkJniTrace implements AutoCloseable {
 
     @Override
     public String toString() {
-        return "ZolkJniTrace[instance=" + (started ? Long.toString(m_jniInstance) : "none") + "]";
+        return "ZolkJniTrace[instance=" + (lock.isStarted() ? Long.toString(m_jniInstance) : "none") + "]";
     }
 
     private native ZolkErrCode jni_startTrace(byte[] name, byte[] path, int count, int size, int extra,
