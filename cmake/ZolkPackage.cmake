@@ -38,8 +38,9 @@ install(DIRECTORY "${PROJECT_BINARY_DIR}/pkgconfig/" DESTINATION "${CMAKE_INSTAL
 #   zolklib2-tools    tools: the commands and their pages
 # The product's files stay under the prefix. What Debian expects elsewhere
 # (/usr/share/doc, links on PATH and in man's and the JVM's directories,
-# /etc/ld.so.conf.d) is installed by rules left out of a plain install, so
-# `cmake --install` never writes outside its prefix; CPack installs each
+# /etc/ld.so.conf.d) is installed by rules left out of a plain install and
+# carried out only into a staging directory, so `cmake --install` never
+# writes outside its prefix, with or without a component; CPack stages each
 # component by name, and these rules with it.
 set(ZOLK_DEB_MAINTAINER "ZOLKLib2 maintainers <zolklib2@quorvex.example>")
 # A native package: the tree is its own Debian source, so the version has no
@@ -95,8 +96,14 @@ while(_zolk_deb_packages)
   foreach(doc IN ITEMS copyright changelog.gz)
     configure_file("${_deb}/${doc}" "${_deb}/${component}/usr/share/doc/${pkg}/${doc}" COPYONLY)
   endforeach()
-  install(DIRECTORY "${_deb}/${component}/" DESTINATION / USE_SOURCE_PERMISSIONS
-          COMPONENT ${component} EXCLUDE_FROM_ALL)
+  # Only into a staging directory (DESTDIR, as CPack gives): an install of
+  # the component into a prefix must not write links into the machine's /usr.
+  install(CODE "
+    if(\"\$ENV{DESTDIR}\" STREQUAL \"\")
+      message(STATUS \"Left out without DESTDIR, as they are the Debian package's: ${_deb}/${component}\")
+    else()
+      file(COPY \"${_deb}/${component}/\" DESTINATION \"\$ENV{DESTDIR}/\")
+    endif()" COMPONENT ${component} EXCLUDE_FROM_ALL)
 endwhile()
 
 set(CPACK_GENERATOR DEB)

@@ -13,7 +13,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 packages=(zolklib2-tools libzolklib2-java libzolklib2-dev libzolklib2-2)
 
 inside() {
-  local out=$1 work=$2 d
+  local out=$1 work=$2 release=$3 d
   mkdir -p /opt
   for d in /usr /etc /var /opt; do
     mkdir -p "$work/ov$d/upper" "$work/ov$d/work"
@@ -27,6 +27,13 @@ inside() {
   # Minimal images tell dpkg to leave out manual pages (path-exclude in
   # /etc/dpkg/dpkg.cfg.d); the check of the pages wants them in.
   deb_install() { dpkg --path-include='/usr/share/man/*' -i "$@" >/dev/null </dev/null; }
+
+  echo "--- each component installed into a prefix writes nothing outside it"
+  for p in runtime dev java tools; do
+    cmake --install "$release" --prefix "$work/prefix" --component "$p" >/dev/null
+  done
+  [ -z "$(find "$work/ov/usr/upper" "$work/ov/etc/upper" -mindepth 1 -print -quit)" ] \
+    || fail "a component's install wrote outside its prefix"
 
   echo "--- install the runtime and Java packages: the natives load by name"
   deb_install "$out"/libzolklib2-2_*.deb "$out"/libzolklib2-java_*.deb
@@ -79,7 +86,7 @@ inside() {
 }
 
 if [ "${1:-}" = "--inside" ]; then
-  inside "$2" "$3"
+  inside "$2" "$3" "$4"
   exit 0
 fi
 build=$(cd "$1" && pwd)
@@ -99,4 +106,4 @@ if [ -n "$unexpected" ]; then
   grep -wF "$unexpected" "$work/lintian"
   echo "FAILED: lintian tags beyond tests/packaging/lintian-allowed"; exit 1
 fi
-unshare --mount --propagation private bash "$0" --inside "$work/out" "$work"
+unshare --mount --propagation private bash "$0" --inside "$work/out" "$work" "$build/debian-release"
