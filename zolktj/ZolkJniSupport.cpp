@@ -33,35 +33,6 @@ constexpr zolkjni::MethodSpec kThreadMethods[] = {
 };
 CachedClass<2> cs_thread("java/lang/Thread", kThreadMethods);
 
-// The first max bytes of the modified UTF-8 of s (not null) into dst, NUL
-// at the end; then NUL up to and including dst[max] where pad is set. false
-// (exception cleared, dst untouched) when the characters could not be had.
-// A string whose characters fit is converted straight into dst; a longer one
-// through the characters the virtual machine copies out, as before.
-bool utfPrefix(JNIEnv* env, jstring s, char* dst, int max, bool pad) {
-  // Every character makes at least one byte, so a string of at most max
-  // characters has a byte length that cannot have wrapped around.
-  const jsize length = env->GetStringLength(s);
-  const jsize utfLength = length <= max ? env->GetStringUTFLength(s) : max + 1;
-  if (ClearedPendingException(env)) return false;
-  std::size_t n;
-  if (utfLength <= max) {
-    env->GetStringUTFRegion(s, 0, length, dst);
-    if (ClearedPendingException(env)) return false;
-    n = static_cast<std::size_t>(utfLength);
-  } else {
-    UtfChars chars(env, s);
-    if (ClearedPendingException(env) || chars.get() == nullptr) return false;
-    n = ::strnlen(chars.get(), static_cast<std::size_t>(max));
-    std::memcpy(dst, chars.get(), n);
-  }
-  if (pad)
-    std::memset(dst + n, 0, static_cast<std::size_t>(max) - n + 1);
-  else
-    dst[n] = '\0';
-  return true;
-}
-
 // The length of an array, 0 for a null one.
 jsize lengthOf(JNIEnv* env, jbyteArray array) {
   return array != nullptr ? env->GetArrayLength(array) : 0;
@@ -78,6 +49,31 @@ bool copyRegion(JNIEnv* env, jbyteArray array, char* dst, jsize n) {
     }
   }
   dst[n] = '\0';
+  return true;
+}
+
+// The first max bytes of the modified UTF-8 of s (not null) into dst, NUL
+// up to and including dst[max]; false (exception cleared) when the
+// characters could not be had. A character makes one to three bytes and
+// never a zero byte, so a string of at most max / 3 characters fits without
+// being measured, and one of at most max characters is measured without
+// its byte count wrapping around; a string that fits is converted straight
+// into dst, a longer one through the characters the virtual machine copies
+// out.
+bool utfPrefix(JNIEnv* env, jstring s, char* dst, int max) {
+  const jsize length = env->GetStringLength(s);
+  if (length <= max / 3 || (length <= max && env->GetStringUTFLength(s) <= max)) {
+    std::memset(dst, 0, static_cast<std::size_t>(max) + 1);
+    // The whole string is in range, so this cannot raise; the check is the
+    // one every call that may raise is owed.
+    env->GetStringUTFRegion(s, 0, length, dst);
+    return !ClearedPendingException(env);
+  }
+  UtfChars chars(env, s);
+  if (ClearedPendingException(env) || chars.get() == nullptr) return false;
+  const std::size_t n = ::strnlen(chars.get(), static_cast<std::size_t>(max));
+  std::memcpy(dst, chars.get(), n);
+  std::memset(dst + n, 0, static_cast<std::size_t>(max) - n + 1);
   return true;
 }
 
@@ -107,7 +103,7 @@ int ZOLK_jbyteArrayToStringZero(JNIEnv* env, char* dst, jbyteArray array, int ma
 int ZOLK_jstringToStringZero(JNIEnv* env, char* dst, jstring s, int max) {
   if (s == nullptr || max < 0) return -1;
   // Fixed-width field semantics: the bytes kept, then NUL up to index max.
-  return utfPrefix(env, s, dst, max, true) ? 0 : -1;
+  return utfPrefix(env, s, dst, max) ? 0 : -1;
 }
 
 int ZOLK_jstringToStringZeroMultiByte(JNIEnv* env, jmethodID getBytes, char* dst, jstring s,
@@ -136,7 +132,7 @@ int ZOLK_getJavaThreadID(JNIEnv* env, char* dst) {
   if (ClearedPendingException(env) || !name) return -1;
 
   char work[kThreadNameMax + 1];
-  if (!utfPrefix(env, name.get(), work, kThreadNameMax, false)) return -1;
+  if (!utfPrefix(env, name.get(), work, kThreadNameMax)) return -1;
   // Each byte counts as signed, so that names outside ASCII hash as the
   // identifiers already written by other programs of the toolkit.
   std::uint32_t h = 0;
