@@ -3,8 +3,9 @@
 // pelvar.zolklib2.ZolkSystemLog (one instance record per Java object).
 //
 // Every Java string is turned into the bytes of the virtual machine's default
-// encoding by String.getBytes(), looked up once per call. The natives keep no
-// state and report through their results; apart from the field lookup of
+// encoding by String.getBytes(), called on every conversion; the method is
+// looked up on the first call that needs it and kept once found. The natives
+// report through their results; apart from the field lookup of
 // ZolkSystemLog.cs_zolk_createSysLog, no exception raised during a call
 // reaches the Java caller.
 #include "ZolkJni.h"
@@ -19,10 +20,12 @@
 #include <zolk2sys.h>
 
 #include "ZolkErr.h"
+#include "ZolkJniCache.h"
 #include "ZolkJniScoped.h"
 
 using zolkjni::ClearedPendingException;
 using zolkjni::LocalRef;
+using zolkjni::LookupGetBytes;
 using zolkjni::MallocText;
 
 namespace {
@@ -54,15 +57,6 @@ jbyteArray callGetBytes(JNIEnv* env, jmethodID getBytes, jstring s) {
   return static_cast<jbyteArray>(bytes);
 }
 
-// String.getBytes()[B, or null (exception cleared) when it cannot be found.
-jmethodID lookupGetBytes(JNIEnv* env) {
-  LocalRef<jclass> stringClass(env, env->FindClass("java/lang/String"));
-  if (ClearedPendingException(env) || !stringClass) return nullptr;
-  jmethodID getBytes = env->GetMethodID(stringClass.get(), "getBytes", "()[B");
-  if (ClearedPendingException(env)) return nullptr;
-  return getBytes;
-}
-
 // The whole Java long is the record's address; the library refuses (with 1)
 // any value that is not a live record without reading through it.
 ZOLK2_SYSLOG* recordOf(jlong handle) {
@@ -80,17 +74,77 @@ int tidMode(jint mode) {
 int maskOnlyTo(jint priority) { return 1 << ZOLK_ConvertPriority(priority); }
 int maskUpTo(jint priority) { return (1 << (ZOLK_ConvertPriority(priority) + 1)) - 1; }
 
-// Both texts of a put, converted in order; on failure the code of the helper
-// that failed, and whatever was converted is freed by the owners.
-struct TwoTexts {
-  MallocText text1;
-  MallocText text2;
-  int convert(JNIEnv* env, jmethodID getBytes, jstring s1, jstring s2) {
-    int rc = ZOLK_jstringToStringZeroMultiByteMalloc_zolksys(env, getBytes, text1.out(), s1);
-    if (rc != 0) return rc;
-    return ZOLK_jstringToStringZeroMultiByteMalloc_zolksys(env, getBytes, text2.out(), s2);
+// s into room (roomSize bytes) when its bytes and NUL fit there, else into a
+// new malloc() block stored in *block; *text is the copy, null for a null
+// s. Results as ZOLK_jstringToStringZeroMultiByteMalloc_zolksys; on failure
+// *text and *block are null.
+int convertText(JNIEnv* env, jmethodID getBytes, jstring s, char* room, std::size_t roomSize,
+                char** block, const char** text) {
+  *text = nullptr;
+  *block = nullptr;
+  if (s == nullptr) return 0;
+  LocalRef<jbyteArray> bytes(env, callGetBytes(env, getBytes, s));
+  if (!bytes) return kLookupFailed;
+  const jsize n = env->GetArrayLength(bytes.get());
+  char* dst = room;
+  if (static_cast<std::size_t>(n) >= roomSize) {
+    dst = static_cast<char*>(std::malloc(static_cast<std::size_t>(n) + 1));
+    if (dst == nullptr) return ZolkErr::GetErrorCode(errno, ZOLK2_SYSLOG_API_MALLOC);
   }
+  env->GetByteArrayRegion(bytes.get(), 0, n, reinterpret_cast<jbyte*>(dst));
+  if (ClearedPendingException(env)) {
+    if (dst != room) std::free(dst);
+    return EINVAL;
+  }
+  dst[n] = '\0';
+  if (dst != room) *block = dst;
+  *text = dst;
+  return 0;
+}
+
+// A text converted for one call: on the stack when it is short, as most
+// messages are, else in a malloc() block freed with the owner.
+class Text final {
+ public:
+  int Convert(JNIEnv* env, jmethodID getBytes, jstring s) {
+    return convertText(env, getBytes, s, room_, sizeof room_, block_.out(), &text_);
+  }
+  const char* get() const { return text_; }
+
+ private:
+  char room_[512];
+  MallocText block_;
+  const char* text_ = nullptr;
 };
+
+// The put natives: both texts converted in order, then handed to put. A
+// failed lookup answers 13, a failed conversion the code of the one that
+// failed, passed through mapError.
+template <typename Put>
+jint putTexts(JNIEnv* env, jstring s1, jstring s2, int (*mapError)(int), Put put) {
+  const jmethodID getBytes = LookupGetBytes(env);
+  if (getBytes == nullptr) return kLookupFailed;
+  Text text1;
+  Text text2;
+  int rc = text1.Convert(env, getBytes, s1);
+  if (rc == 0) rc = text2.Convert(env, getBytes, s2);
+  if (rc != 0) return mapError(rc);
+  return put(text1.get(), text2.get());
+}
+
+// The instance natives answer a failed conversion's code as it is.
+int asIs(int rc) { return rc; }
+
+// The open natives: 13 when the lookup fails, else the conversion's code
+// or open's result.
+template <typename Open>
+jint openWith(JNIEnv* env, jstring ident, Open open) {
+  const jmethodID getBytes = LookupGetBytes(env);
+  if (getBytes == nullptr) return kLookupFailed;
+  Text identText;
+  const int rc = identText.Convert(env, getBytes, ident);
+  return rc != 0 ? rc : open(identText.get());
+}
 
 // Prefix and suffix of a thread-id format, at most 7 bytes each; a null
 // string stays null (the library's default). 1 for a longer affix, 13 when
@@ -116,6 +170,17 @@ struct TidAffixes {
     return 0;
   }
 };
+
+// The thread-id format natives: 13 when the lookup fails, 1 or 13 as
+// TidAffixes answers, else set's result.
+template <typename Set>
+jint setTidFormat(JNIEnv* env, jstring prefix, jstring suffix, Set set) {
+  const jmethodID getBytes = LookupGetBytes(env);
+  if (getBytes == nullptr) return kLookupFailed;
+  TidAffixes affixes;
+  const int rc = affixes.convert(env, getBytes, prefix, suffix);
+  return rc != 0 ? rc : set(affixes.prefix, affixes.suffix);
+}
 
 // The cleanup natives: the pattern must arrive whole, or nothing is deleted.
 template <typename Cleanup>
@@ -151,26 +216,13 @@ int ZOLK_jstringToStringZeroMultiByte_zolksys2(JNIEnv* env, jmethodID getBytes, 
 
 int ZOLK_jstringToStringZeroMultiByteMalloc_zolksys(JNIEnv* env, jmethodID getBytes, char** out,
                                                     jstring s) {
-  *out = nullptr;
-  if (s == nullptr) return 0;
-  LocalRef<jbyteArray> bytes(env, callGetBytes(env, getBytes, s));
-  if (!bytes) return kLookupFailed;
-  const jsize n = env->GetArrayLength(bytes.get());
-  char* text = static_cast<char*>(std::malloc(static_cast<std::size_t>(n) + 1));
-  if (text == nullptr) return ZolkErr::GetErrorCode(errno, ZOLK2_SYSLOG_API_MALLOC);
-  env->GetByteArrayRegion(bytes.get(), 0, n, reinterpret_cast<jbyte*>(text));
-  if (ClearedPendingException(env)) {
-    std::free(text);
-    return EINVAL;
-  }
-  text[n] = '\0';
-  *out = text;
-  return 0;
+  const char* text;
+  return convertText(env, getBytes, s, nullptr, 0, out, &text);
 }
 
 int ZOLK_ConvFileName(JNIEnv* env, jstring name, char* dst, int max) {
   if (name == nullptr) return EINVAL;
-  const jmethodID getBytes = lookupGetBytes(env);
+  const jmethodID getBytes = LookupGetBytes(env);
   if (getBytes == nullptr) return kLookupFailed;
   LocalRef<jbyteArray> bytes(env, callGetBytes(env, getBytes, name));
   if (!bytes) return -1;
@@ -222,12 +274,11 @@ JNIEXPORT jlong JNICALL Java_pelvar_zolklib2_ZolkSystemOperation_cs_1getPid(JNIE
 
 JNIEXPORT void JNICALL Java_pelvar_zolklib2_ZolkSystemOperation_cs_1zolk_1openSysLog(
     JNIEnv* env, jclass, jstring ident, jint option, jint facility) {
-  const jmethodID getBytes = lookupGetBytes(env);
-  if (getBytes == nullptr) return;
-  MallocText identText;
-  if (ZOLK_jstringToStringZeroMultiByteMalloc_zolksys(env, getBytes, identText.out(), ident) != 0)
-    return;
-  ZOLK2_OpenSysLog(identText.get(), ZOLK_ConvertOpts(option), ZOLK_ConvertFacility(facility));
+  // A failed lookup or conversion returns without opening.
+  openWith(env, ident, [option, facility](const char* id) {
+    ZOLK2_OpenSysLog(id, ZOLK_ConvertOpts(option), ZOLK_ConvertFacility(facility));
+    return 0;
+  });
 }
 
 JNIEXPORT void JNICALL Java_pelvar_zolklib2_ZolkSystemOperation_cs_1zolk_1closeSysLog(JNIEnv*,
@@ -237,23 +288,16 @@ JNIEXPORT void JNICALL Java_pelvar_zolklib2_ZolkSystemOperation_cs_1zolk_1closeS
 
 JNIEXPORT jint JNICALL Java_pelvar_zolklib2_ZolkSystemOperation_cs_1zolk_1putToSysLog(
     JNIEnv* env, jclass, jint priority, jstring text) {
-  const jmethodID getBytes = lookupGetBytes(env);
-  if (getBytes == nullptr) return kLookupFailed;
-  MallocText message;
-  const int rc = ZOLK_jstringToStringZeroMultiByteMalloc_zolksys(env, getBytes, message.out(), text);
-  if (rc != 0) return ZOLK2_SysLogErrCode(rc);
-  return ZOLK2_PutToSysLog(ZOLK_ConvertPriority(priority), message.get());
+  return putTexts(env, text, nullptr, ZOLK2_SysLogErrCode, [priority](const char* t, const char*) {
+    return ZOLK2_PutToSysLog(ZOLK_ConvertPriority(priority), t);
+  });
 }
 
 JNIEXPORT jint JNICALL Java_pelvar_zolklib2_ZolkSystemOperation_cs_1zolk_1putToSysLogWithTid(
     JNIEnv* env, jclass, jint priority, jstring text1, jstring text2) {
-  const jmethodID getBytes = lookupGetBytes(env);
-  if (getBytes == nullptr) return kLookupFailed;
-  TwoTexts texts;
-  const int rc = texts.convert(env, getBytes, text1, text2);
-  if (rc != 0) return ZOLK2_SysLogErrCode(rc);
-  return ZOLK2_PutToSysLogWithTid(ZOLK_ConvertPriority(priority), texts.text1.get(),
-                                  texts.text2.get());
+  return putTexts(env, text1, text2, ZOLK2_SysLogErrCode, [priority](const char* t1, const char* t2) {
+    return ZOLK2_PutToSysLogWithTid(ZOLK_ConvertPriority(priority), t1, t2);
+  });
 }
 
 JNIEXPORT jint JNICALL Java_pelvar_zolklib2_ZolkSystemOperation_cs_1zolk_1setLogMask(JNIEnv*,
@@ -274,7 +318,7 @@ JNIEXPORT jint JNICALL Java_pelvar_zolklib2_ZolkSystemOperation_cs_1zolk_1setLog
 
 JNIEXPORT jint JNICALL Java_pelvar_zolklib2_ZolkSystemOperation_cs_1zolk_1setEventSrcName(
     JNIEnv* env, jclass, jstring name) {
-  const jmethodID getBytes = lookupGetBytes(env);
+  const jmethodID getBytes = LookupGetBytes(env);
   if (getBytes == nullptr) return -1;
   char buf[kZolkJniSrcNameMax + 1] = "";
   // A name whose conversion raised is passed on as the empty name.
@@ -285,12 +329,9 @@ JNIEXPORT jint JNICALL Java_pelvar_zolklib2_ZolkSystemOperation_cs_1zolk_1setEve
 
 JNIEXPORT jint JNICALL Java_pelvar_zolklib2_ZolkSystemOperation_cs_1zolk_1setSysLogTidFormat(
     JNIEnv* env, jclass, jint mode, jstring prefix, jstring suffix) {
-  const jmethodID getBytes = lookupGetBytes(env);
-  if (getBytes == nullptr) return kLookupFailed;
-  TidAffixes affixes;
-  const int rc = affixes.convert(env, getBytes, prefix, suffix);
-  if (rc != 0) return rc;
-  return ZOLK2_SetSysLogTidFormat(tidMode(mode), affixes.prefix, affixes.suffix);
+  return setTidFormat(env, prefix, suffix, [mode](const char* p, const char* s) {
+    return ZOLK2_SetSysLogTidFormat(tidMode(mode), p, s);
+  });
 }
 
 // ---- pelvar.zolklib2.ZolkSystemLog --------------------------------------
@@ -314,13 +355,10 @@ JNIEXPORT jint JNICALL Java_pelvar_zolklib2_ZolkSystemLog_cs_1zolk_1deleteSysLog
 
 JNIEXPORT jint JNICALL Java_pelvar_zolklib2_ZolkSystemLog_cs_1zolk_1openSysLog(
     JNIEnv* env, jclass, jlong instance, jstring ident, jint option, jint facility) {
-  const jmethodID getBytes = lookupGetBytes(env);
-  if (getBytes == nullptr) return kLookupFailed;
-  MallocText identText;
-  const int rc = ZOLK_jstringToStringZeroMultiByteMalloc_zolksys(env, getBytes, identText.out(), ident);
-  if (rc != 0) return rc;
-  return ZOLK2_OpenSysLogInstance(recordOf(instance), identText.get(), ZOLK_ConvertOpts2(option),
-                                  ZOLK_ConvertFacility(facility));
+  return openWith(env, ident, [instance, option, facility](const char* id) {
+    return ZOLK2_OpenSysLogInstance(recordOf(instance), id, ZOLK_ConvertOpts2(option),
+                                    ZOLK_ConvertFacility(facility));
+  });
 }
 
 JNIEXPORT jint JNICALL Java_pelvar_zolklib2_ZolkSystemLog_cs_1zolk_1closeSysLog(JNIEnv*, jclass,
@@ -330,24 +368,17 @@ JNIEXPORT jint JNICALL Java_pelvar_zolklib2_ZolkSystemLog_cs_1zolk_1closeSysLog(
 
 JNIEXPORT jint JNICALL Java_pelvar_zolklib2_ZolkSystemLog_cs_1zolk_1putToSysLog(
     JNIEnv* env, jclass, jlong instance, jint priority, jstring text1, jstring text2) {
-  const jmethodID getBytes = lookupGetBytes(env);
-  if (getBytes == nullptr) return kLookupFailed;
-  TwoTexts texts;
-  const int rc = texts.convert(env, getBytes, text1, text2);
-  if (rc != 0) return rc;
-  return ZOLK2_PutToSysLogInstance(recordOf(instance), ZOLK_ConvertPriority(priority),
-                                   texts.text1.get(), texts.text2.get());
+  return putTexts(env, text1, text2, asIs, [instance, priority](const char* t1, const char* t2) {
+    return ZOLK2_PutToSysLogInstance(recordOf(instance), ZOLK_ConvertPriority(priority), t1, t2);
+  });
 }
 
 JNIEXPORT jint JNICALL Java_pelvar_zolklib2_ZolkSystemLog_cs_1zolk_1putToSysLogWithTid(
     JNIEnv* env, jclass, jlong instance, jint priority, jstring text1, jstring text2) {
-  const jmethodID getBytes = lookupGetBytes(env);
-  if (getBytes == nullptr) return kLookupFailed;
-  TwoTexts texts;
-  const int rc = texts.convert(env, getBytes, text1, text2);
-  if (rc != 0) return rc;
-  return ZOLK2_PutToSysLogWithTidInstance(recordOf(instance), ZOLK_ConvertPriority(priority),
-                                          texts.text1.get(), texts.text2.get());
+  return putTexts(env, text1, text2, asIs, [instance, priority](const char* t1, const char* t2) {
+    return ZOLK2_PutToSysLogWithTidInstance(recordOf(instance), ZOLK_ConvertPriority(priority), t1,
+                                            t2);
+  });
 }
 
 JNIEXPORT jint JNICALL Java_pelvar_zolklib2_ZolkSystemLog_cs_1zolk_1setLogMask(JNIEnv*, jclass,
@@ -375,13 +406,9 @@ JNIEXPORT jint JNICALL Java_pelvar_zolklib2_ZolkSystemLog_cs_1zolk_1setEventSrcN
 
 JNIEXPORT jint JNICALL Java_pelvar_zolklib2_ZolkSystemLog_cs_1zolk_1setSysLogTidFormat(
     JNIEnv* env, jclass, jlong instance, jint mode, jstring prefix, jstring suffix) {
-  const jmethodID getBytes = lookupGetBytes(env);
-  if (getBytes == nullptr) return kLookupFailed;
-  TidAffixes affixes;
-  const int rc = affixes.convert(env, getBytes, prefix, suffix);
-  if (rc != 0) return rc;
-  return ZOLK2_SetSysLogTidFormatInstance(recordOf(instance), tidMode(mode), affixes.prefix,
-                                          affixes.suffix);
+  return setTidFormat(env, prefix, suffix, [instance, mode](const char* p, const char* s) {
+    return ZOLK2_SetSysLogTidFormatInstance(recordOf(instance), tidMode(mode), p, s);
+  });
 }
 
 JNIEXPORT jint JNICALL Java_pelvar_zolklib2_ZolkSystemLog_cs_1zolk_1getSysLogErrCode(JNIEnv*,

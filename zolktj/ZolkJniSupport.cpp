@@ -7,8 +7,10 @@
 #include <cstring>
 #include <string>
 
+#include "ZolkJniCache.h"
 #include "ZolkJniScoped.h"
 
+using zolkjni::CachedClass;
 using zolkjni::ClearedPendingException;
 using zolkjni::LocalRef;
 using zolkjni::UtfChars;
@@ -23,6 +25,13 @@ namespace {
 constexpr char kZolklib2ErrCode[] = "pelvar/zolklib2/ZolkErrCode";
 // The thread name is hashed over at most this many bytes.
 constexpr int kThreadNameMax = 256;
+
+// Thread.currentThread() and Thread.getName(), found once.
+constexpr zolkjni::MethodSpec kThreadMethods[] = {
+    {"currentThread", "()Ljava/lang/Thread;", true},
+    {"getName", "()Ljava/lang/String;", false},
+};
+CachedClass<2> cs_thread("java/lang/Thread", kThreadMethods);
 
 // The length of an array, 0 for a null one.
 jsize lengthOf(JNIEnv* env, jbyteArray array) {
@@ -43,6 +52,31 @@ bool copyRegion(JNIEnv* env, jbyteArray array, char* dst, jsize n) {
   return true;
 }
 
+// The first max bytes of the modified UTF-8 of s (not null) into dst, NUL
+// up to and including dst[max]; false (exception cleared) when the
+// characters could not be had. A character makes one to three bytes and
+// never a zero byte, so a string of at most max / 3 characters fits without
+// being measured, and one of at most max characters is measured without
+// its byte count wrapping around; a string that fits is converted straight
+// into dst, a longer one through the characters the virtual machine copies
+// out.
+bool utfPrefix(JNIEnv* env, jstring s, char* dst, int max) {
+  const jsize length = env->GetStringLength(s);
+  if (length <= max / 3 || (length <= max && env->GetStringUTFLength(s) <= max)) {
+    std::memset(dst, 0, static_cast<std::size_t>(max) + 1);
+    // The whole string is in range, so this cannot raise; the check is the
+    // one every call that may raise is owed.
+    env->GetStringUTFRegion(s, 0, length, dst);
+    return !ClearedPendingException(env);
+  }
+  UtfChars chars(env, s);
+  if (ClearedPendingException(env) || chars.get() == nullptr) return false;
+  const std::size_t n = ::strnlen(chars.get(), static_cast<std::size_t>(max));
+  std::memcpy(dst, chars.get(), n);
+  std::memset(dst + n, 0, static_cast<std::size_t>(max) - n + 1);
+  return true;
+}
+
 }  // namespace
 
 int jbyteArrayToCString(JNIEnv* env, jbyteArray array, char* dst, int size) {
@@ -56,8 +90,7 @@ jobject ZOLK_jbyteArrayToCString(JNIEnv* env, jbyteArray array, char* dst, int s
   if (size <= 0) return nullptr;
   const jsize length = lengthOf(env, array);
   if (copyRegion(env, array, dst, length < size ? length : size - 1)) return nullptr;
-  return zolktj::Zolklib2ErrorBeforeJNI(env, kZolklib2ErrCode, zolktj::kJniStepFailed,
-                                        zolktj::kJniStepPosition);
+  return zolktj::zolklib2::JniStepFailed(env);
 }
 
 int ZOLK_jbyteArrayToStringZero(JNIEnv* env, char* dst, jbyteArray array, int max) {
@@ -69,13 +102,8 @@ int ZOLK_jbyteArrayToStringZero(JNIEnv* env, char* dst, jbyteArray array, int ma
 
 int ZOLK_jstringToStringZero(JNIEnv* env, char* dst, jstring s, int max) {
   if (s == nullptr || max < 0) return -1;
-  UtfChars chars(env, s);
-  if (ClearedPendingException(env) || chars.get() == nullptr) return -1;
   // Fixed-width field semantics: the bytes kept, then NUL up to index max.
-  const std::size_t n = ::strnlen(chars.get(), static_cast<std::size_t>(max));
-  std::memcpy(dst, chars.get(), n);
-  std::memset(dst + n, 0, static_cast<std::size_t>(max) - n + 1);
-  return 0;
+  return utfPrefix(env, s, dst, max) ? 0 : -1;
 }
 
 int ZOLK_jstringToStringZeroMultiByte(JNIEnv* env, jmethodID getBytes, char* dst, jstring s,
@@ -95,26 +123,16 @@ void ZOLK_IntToStrHex(JNIEnv*, char* dst, int value, int count) {
 }
 
 int ZOLK_getJavaThreadID(JNIEnv* env, char* dst) {
-  LocalRef<jclass> threadClass(env, env->FindClass("java/lang/Thread"));
-  if (ClearedPendingException(env) || !threadClass) return -1;
-  const jmethodID currentThread =
-      env->GetStaticMethodID(threadClass.get(), "currentThread", "()Ljava/lang/Thread;");
-  if (ClearedPendingException(env) || currentThread == nullptr) return -1;
-  LocalRef<jobject> thread(env, env->CallStaticObjectMethod(threadClass.get(), currentThread));
+  if (!cs_thread.Resolve(env)) return -1;
+  LocalRef<jobject> thread(env, env->CallStaticObjectMethod(cs_thread.Class(), cs_thread.Method(0)));
   if (ClearedPendingException(env) || !thread) return -1;
-  const jmethodID getName = env->GetMethodID(threadClass.get(), "getName", "()Ljava/lang/String;");
-  if (ClearedPendingException(env) || getName == nullptr) return -1;
-  LocalRef<jstring> name(env, static_cast<jstring>(env->CallObjectMethod(thread.get(), getName)));
+  // The name is read afresh on every call: a thread may be renamed.
+  LocalRef<jstring> name(
+      env, static_cast<jstring>(env->CallObjectMethod(thread.get(), cs_thread.Method(1))));
   if (ClearedPendingException(env) || !name) return -1;
 
   char work[kThreadNameMax + 1];
-  {
-    UtfChars chars(env, name.get());
-    if (ClearedPendingException(env) || chars.get() == nullptr) return -1;
-    const std::size_t n = ::strnlen(chars.get(), kThreadNameMax);
-    std::memcpy(work, chars.get(), n);
-    work[n] = '\0';
-  }
+  if (!utfPrefix(env, name.get(), work, kThreadNameMax)) return -1;
   // Each byte counts as signed, so that names outside ASCII hash as the
   // identifiers already written by other programs of the toolkit.
   std::uint32_t h = 0;
@@ -128,13 +146,11 @@ int ZOLK_getJavaThreadID(JNIEnv* env, char* dst) {
 
 namespace zolktj {
 
-jmethodID LookupGetBytes(JNIEnv* env) {
-  LocalRef<jclass> stringClass(env, env->FindClass("java/lang/String"));
-  if (ClearedPendingException(env) || !stringClass) return nullptr;
-  const jmethodID getBytes = env->GetMethodID(stringClass.get(), "getBytes", "()[B");
-  if (ClearedPendingException(env)) return nullptr;
-  return getBytes;
+jobject zolklib2::JniStepFailed(JNIEnv* env) {
+  return Zolklib2ErrorBeforeJNI(env, kZolklib2ErrCode, kJniStepFailed, kJniStepPosition);
 }
+
+jobject zolklib2::ErrorFromCore(JNIEnv* env) { return Zolklib2ErrorFromCore(env, kZolklib2ErrCode); }
 
 Outcome JudgeCreate(int r, bool blockPassed, jint flags, Outcome three, Outcome other) {
   switch (r) {

@@ -59,9 +59,6 @@ struct Bounded {
   Bounded() { text[0] = '\0'; }
 };
 
-// String.getBytes()[B, or null (exception cleared) when it cannot be found.
-jmethodID LookupGetBytes(JNIEnv* env);
-
 // The core sees the low 32 bits of a Java handle; Java gets the handle back
 // zero-extended.
 inline ZOLK2_TraceHandle HandleOf(jlong handle) { return static_cast<ZOLK2_TraceHandle>(handle); }
@@ -78,6 +75,33 @@ const ZOLK2_TraceOption* OptionBlock(ZOLK2_TraceOption* block, bool hasPath, jin
   if (path == nullptr || path[0] == '\0') return nullptr;
   *block = {size, count, path};
   return block;
+}
+
+// What the two classes of package zolklib2 share: the bounds of their
+// copies in bytes (each buffer one more, for the NUL), and their answers
+// over pelvar.zolklib2.ZolkErrCode.
+namespace zolklib2 {
+constexpr int kNameMax = 24;
+constexpr int kPathMax = 1024;
+constexpr int kIdMax = 24;
+constexpr int kTextMax = 31;
+constexpr int kTypeMax = 5;
+constexpr int kMessageMax = 4096;
+
+// errorBeforeJNI(8, 18), the answer to a failed JNI step.
+jobject JniStepFailed(JNIEnv* env);
+// The error object of the core's last failure.
+jobject ErrorFromCore(JNIEnv* env);
+// Null for a core result of 0, else the error object.
+inline jobject ResultOf(JNIEnv* env, int rc) { return rc == 0 ? nullptr : ErrorFromCore(env); }
+}  // namespace zolklib2
+
+// The core's log file clean-up by number and by age, as calls on a path.
+inline auto ClearLogsByNum(jint number) {
+  return [number](const char* p) { return ZOLK2_LogFileClear(p, ZOLK2_LOGCLEAR_BY_NUM, number); };
+}
+inline auto ClearLogsByTime(jint age) {
+  return [age](const char* p) { return ZOLK2_LogFileClear(p, ZOLK2_LOGCLEAR_BY_TIME, age); };
 }
 
 // How a creating call's result r is taken: 0 succeeds; 1 succeeds without

@@ -157,16 +157,12 @@ JNIEXPORT jobject JNICALL Java_pelvar_zolklibM_ZolkJniTrace_jni_1chFileAttr(JNIE
 
 JNIEXPORT jobject JNICALL Java_pelvar_zolklibM_ZolkJniTrace_jni_1logFileClearByNum(
     JNIEnv* env, jclass, jbyteArray path, jint number) {
-  return withPath(env, path, [number](const char* p) {
-    return ZOLK2_LogFileClear(p, ZOLK2_LOGCLEAR_BY_NUM, number);
-  });
+  return withPath(env, path, zolktj::ClearLogsByNum(number));
 }
 
 JNIEXPORT jobject JNICALL Java_pelvar_zolklibM_ZolkJniTrace_jni_1logFileClearByTime(
     JNIEnv* env, jclass, jbyteArray path, jint age) {
-  return withPath(env, path, [age](const char* p) {
-    return ZOLK2_LogFileClear(p, ZOLK2_LOGCLEAR_BY_TIME, age);
-  });
+  return withPath(env, path, zolktj::ClearLogsByTime(age));
 }
 
 JNIEXPORT jint JNICALL Java_pelvar_zolklibM_ZolkJniTrace_jni_1setLogLevel(JNIEnv*, jobject,

@@ -13,14 +13,15 @@
 #include <cstring>
 #include <mutex>
 
+#include "ZolkJniCache.h"
 #include "ZolkJniSupport.h"
 
+using zolkjni::LookupGetBytes;
 using zolktj::Bounded;
 using zolktj::Outcome;
+using namespace zolktj::zolklib2;
 
 namespace {
-
-constexpr char kErrCodeClass[] = "pelvar/zolklib2/ZolkErrCode";
 
 // Calls of the initialise native minus calls of the finalise native. Only
 // the call that takes it from 0 to 1 initialises the core, only one that
@@ -30,27 +31,6 @@ constexpr char kErrCodeClass[] = "pelvar/zolklib2/ZolkErrCode";
 // one transition; the counter itself is atomic for any reader.
 std::atomic<std::int32_t> zolk_cs_iCountInitCall{0};
 std::mutex cs_transitionLock;
-
-// Bounds of the copies, in bytes.
-constexpr int kNameMax = 24;
-constexpr int kPathMax = 1024;
-constexpr int kIdMax = 24;
-constexpr int kTextMax = 31;
-constexpr int kTypeMax = 5;
-constexpr int kMessageMax = 4096;
-
-jobject errorBeforeJNI(JNIEnv* env, jint code, jint position) {
-  return zolktj::Zolklib2ErrorBeforeJNI(env, kErrCodeClass, code, position);
-}
-
-jobject jniStepFailed(JNIEnv* env) {
-  return errorBeforeJNI(env, zolktj::kJniStepFailed, zolktj::kJniStepPosition);
-}
-
-// The error object of the core's last failure.
-jobject errorFromCore(JNIEnv* env) { return zolktj::Zolklib2ErrorFromCore(env, kErrCodeClass); }
-
-jobject resultOf(JNIEnv* env, int rc) { return rc == 0 ? nullptr : errorFromCore(env); }
 
 // A string argument into buf: null stays null; a conversion that raised
 // leaves buf empty. getBytes null: modified UTF-8, else the default charset.
@@ -70,8 +50,8 @@ jobject put(JNIEnv* env, bool multiByte, jint level, jstring id, jstring text, b
             jstring type, jstring message) {
   jmethodID getBytes = nullptr;
   if (multiByte) {
-    getBytes = zolktj::LookupGetBytes(env);
-    if (getBytes == nullptr) return jniStepFailed(env);
+    getBytes = LookupGetBytes(env);
+    if (getBytes == nullptr) return JniStepFailed(env);
   }
   Bounded<kIdMax> idBuf;
   Bounded<kTextMax> textBuf;
@@ -86,16 +66,16 @@ jobject put(JNIEnv* env, bool multiByte, jint level, jstring id, jstring text, b
   const int rc = withType
                      ? ZOLK2_PutWithMsgTypeAndTid(level, idText, tid, textText, typeText, messageText)
                      : ZOLK2_PutWithIdAndTidEx(level, idText, tid, textText, messageText);
-  return resultOf(env, rc);
+  return ResultOf(env, rc);
 }
 
 // The natives that take one optional path in the default charset.
 template <typename Call>
 jobject withPath(JNIEnv* env, jstring path, Call call) {
-  const jmethodID getBytes = zolktj::LookupGetBytes(env);
-  if (getBytes == nullptr) return jniStepFailed(env);
+  const jmethodID getBytes = LookupGetBytes(env);
+  if (getBytes == nullptr) return JniStepFailed(env);
   Bounded<kPathMax> buf;
-  return resultOf(env, call(convert(env, getBytes, path, &buf)));
+  return ResultOf(env, call(convert(env, getBytes, path, &buf)));
 }
 
 }  // namespace
@@ -107,8 +87,8 @@ JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace_fs_1zolk_1initialize
   std::lock_guard<std::mutex> transition(cs_transitionLock);
   // Counted first, whatever follows: a failed first call still needs its finalise.
   if (zolk_cs_iCountInitCall.fetch_add(1) + 1 > 1) return nullptr;
-  const jmethodID getBytes = zolktj::LookupGetBytes(env);
-  if (getBytes == nullptr || name == nullptr) return jniStepFailed(env);
+  const jmethodID getBytes = LookupGetBytes(env);
+  if (getBytes == nullptr || name == nullptr) return JniStepFailed(env);
   Bounded<kNameMax> nameBuf;
   convert(env, getBytes, name, &nameBuf);
   Bounded<kPathMax> pathBuf;
@@ -121,11 +101,11 @@ JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace_fs_1zolk_1initialize
     case Outcome::kSuccess:
       return nullptr;
     case Outcome::kFailure:
-      return errorFromCore(env);
+      return ErrorFromCore(env);
     case Outcome::kFailureWithCleanup:
       break;
   }
-  jobject err = errorFromCore(env);
+  jobject err = ErrorFromCore(env);
   ZOLK2_Finalize();
   return err;
 }
@@ -134,7 +114,7 @@ JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace_fs_1zolk_1finalize(J
                                                                              jclass) {
   std::lock_guard<std::mutex> transition(cs_transitionLock);
   if (zolk_cs_iCountInitCall.fetch_sub(1) - 1 > 0) return nullptr;
-  return resultOf(env, ZOLK2_Finalize());
+  return ResultOf(env, ZOLK2_Finalize());
 }
 
 JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace_fs_1zolk_1putWithIdEx(
@@ -159,7 +139,7 @@ JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace_fs_1zolk_1putWithMsg
 
 JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace_fs_1zolk_1getLastError(JNIEnv* env,
                                                                                  jclass) {
-  return errorFromCore(env);
+  return ErrorFromCore(env);
 }
 
 JNIEXPORT jint JNICALL Java_pelvar_zolklib2_ZolkJniTrace_fs_1zolk_1setFileThreshold(
@@ -183,16 +163,12 @@ JNIEXPORT jint JNICALL Java_pelvar_zolklib2_ZolkJniTrace_fs_1zolk_1getLogLevel(J
 
 JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace_fs_1zolk_1logFileClearByNum(
     JNIEnv* env, jclass, jstring path, jint number) {
-  return withPath(env, path, [number](const char* p) {
-    return ZOLK2_LogFileClear(p, ZOLK2_LOGCLEAR_BY_NUM, number);
-  });
+  return withPath(env, path, zolktj::ClearLogsByNum(number));
 }
 
 JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace_fs_1zolk_1logFileClearByTime(
     JNIEnv* env, jclass, jstring path, jint age) {
-  return withPath(env, path, [age](const char* p) {
-    return ZOLK2_LogFileClear(p, ZOLK2_LOGCLEAR_BY_TIME, age);
-  });
+  return withPath(env, path, zolktj::ClearLogsByTime(age));
 }
 
 JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace_fs_1zolk_1traceBackup(JNIEnv* env,
@@ -205,8 +181,8 @@ JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace_fs_1zolk_1ChFileAttr
                                                                                jclass,
                                                                                jint attribute) {
   // The same preamble as the natives that convert strings, though none is.
-  if (zolktj::LookupGetBytes(env) == nullptr) return jniStepFailed(env);
-  return resultOf(env, ZOLK2_ChFileAttr(attribute));
+  if (LookupGetBytes(env) == nullptr) return JniStepFailed(env);
+  return ResultOf(env, ZOLK2_ChFileAttr(attribute));
 }
 
 }  // extern "C"

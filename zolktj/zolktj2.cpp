@@ -14,34 +14,13 @@ using zolkjni::ClearedPendingException;
 using zolkjni::LocalRef;
 using zolktj::Bounded;
 using zolktj::HandleOf;
+using namespace zolktj::zolklib2;
 
 namespace {
-
-constexpr char kErrCodeClass[] = "pelvar/zolklib2/ZolkErrCode";
-
-// Bounds of the copies, in bytes (each buffer one more, for the NUL).
-constexpr int kNameMax = 24;
-constexpr int kPathMax = 1024;
-constexpr int kIdMax = 24;
-constexpr int kTextMax = 31;
-constexpr int kTypeMax = 5;
-constexpr int kMessageMax = 4096;
 
 // No instance has this handle, so deleting it and storing it after a
 // creating call that wrote none does no harm.
 constexpr ZOLK2_TraceHandle kNoInstance = 0;
-
-jobject errorBeforeJNI(JNIEnv* env, jint code, jint position) {
-  return zolktj::Zolklib2ErrorBeforeJNI(env, kErrCodeClass, code, position);
-}
-
-jobject jniStepFailed(JNIEnv* env) {
-  return errorBeforeJNI(env, zolktj::kJniStepFailed, zolktj::kJniStepPosition);
-}
-
-jobject errorAfterJNI(JNIEnv* env) { return zolktj::Zolklib2ErrorFromCore(env, kErrCodeClass); }
-
-jobject resultOf(JNIEnv* env, int rc) { return rc == 0 ? nullptr : errorAfterJNI(env); }
 
 // An optional array into buf: *text is null for a null array, else buf.
 // A failed copy answers its error object (buf then empty).
@@ -59,7 +38,7 @@ jobject withPath(JNIEnv* env, jbyteArray path, Call call) {
   Bounded<kPathMax> buf;
   const char* text;
   if (jobject err = copy(env, path, &buf, &text)) return err;
-  return resultOf(env, call(text));
+  return ResultOf(env, call(text));
 }
 
 }  // namespace
@@ -69,7 +48,7 @@ extern "C" {
 JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace2_jni_1startTrace(
     JNIEnv* env, jobject self, jbyteArray name, jbyteArray path, jint size, jint count,
     jint flags) {
-  if (name == nullptr) return jniStepFailed(env);
+  if (name == nullptr) return JniStepFailed(env);
   Bounded<kNameMax> nameBuf;
   const char* nameText;
   if (jobject err = copy(env, name, &nameBuf, &nameText)) return err;
@@ -87,7 +66,7 @@ JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace2_jni_1startTrace(
 
   LocalRef<jclass> cls(env, env->GetObjectClass(self));
   const jfieldID field = env->GetFieldID(cls.get(), "m_jniInstance", "J");
-  if (ClearedPendingException(env) || field == nullptr) return jniStepFailed(env);
+  if (ClearedPendingException(env) || field == nullptr) return JniStepFailed(env);
 
   ZOLK2_TraceHandle handle = kNoInstance;
   const int r = ZOLK2_CreateInstance(&handle, option, nameText);
@@ -97,7 +76,7 @@ JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace2_jni_1startTrace(
     env->SetLongField(self, field, zolktj::JavaHandle(handle));
     return nullptr;
   }
-  jobject err = errorAfterJNI(env);
+  jobject err = ErrorFromCore(env);
   ZOLK2_DeleteInstance(handle);
   env->SetLongField(self, field, zolktj::JavaHandle(handle));
   return err;
@@ -105,7 +84,7 @@ JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace2_jni_1startTrace(
 
 JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace2_jni_1endTrace(JNIEnv* env, jobject,
                                                                          jlong handle) {
-  return resultOf(env, ZOLK2_DeleteInstance(HandleOf(handle)));
+  return ResultOf(env, ZOLK2_DeleteInstance(HandleOf(handle)));
 }
 
 JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace2_jni_1putMsg(
@@ -121,7 +100,7 @@ JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace2_jni_1putMsg(
   if (jobject err = copy(env, type, &typeBuf, &typeText)) return err;
   if (jobject err = copy(env, message, &messageBuf, &messageText)) return err;
   const ZOLK2_TraceHandle h = HandleOf(handle);
-  return resultOf(env, type != nullptr
+  return ResultOf(env, type != nullptr
                            ? ZOLK2_PutInstanceWithMsgType(h, level, idText, textText, typeText,
                                                           messageText)
                            : ZOLK2_PutInstanceWithIdEx(h, level, idText, textText, messageText));
@@ -145,16 +124,12 @@ JNIEXPORT jint JNICALL Java_pelvar_zolklib2_ZolkJniTrace2_jni_1setShmThreshold(
 
 JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace2_jni_1logFileClearByNum(
     JNIEnv* env, jclass, jbyteArray path, jint number) {
-  return withPath(env, path, [number](const char* p) {
-    return ZOLK2_LogFileClear(p, ZOLK2_LOGCLEAR_BY_NUM, number);
-  });
+  return withPath(env, path, zolktj::ClearLogsByNum(number));
 }
 
 JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace2_jni_1logFileClearByTime(
     JNIEnv* env, jclass, jbyteArray path, jint age) {
-  return withPath(env, path, [age](const char* p) {
-    return ZOLK2_LogFileClear(p, ZOLK2_LOGCLEAR_BY_TIME, age);
-  });
+  return withPath(env, path, zolktj::ClearLogsByTime(age));
 }
 
 JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace2_jni_1traceBackup(JNIEnv* env,
@@ -170,7 +145,7 @@ JNIEXPORT jobject JNICALL Java_pelvar_zolklib2_ZolkJniTrace2_jni_1chFileAttr(JNI
                                                                            jobject,
                                                                            jlong handle,
                                                                            jint attribute) {
-  return resultOf(env, ZOLK2_ChInstanceFileAttr(HandleOf(handle), attribute));
+  return ResultOf(env, ZOLK2_ChInstanceFileAttr(HandleOf(handle), attribute));
 }
 
 }  // extern "C"

@@ -1,6 +1,7 @@
 // pelvar.zolklib2.ZolkJniTrace through a real virtual machine: what reaches
 // the stand-in core, what comes back to Java, and the trace files written.
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <functional>
 #include <string>
@@ -181,6 +182,55 @@ TEST_F(ZolkJniTraceTest, CounterHoldsUnderEightThreads) {
   ASSERT_EQ(calls.size() % 2, 0u);
   for (size_t i = 0; i < calls.size(); ++i)
     ASSERT_EQ(calls[i], i % 2 == 0 ? "ZOLK2_Initialize" : "ZOLK2_Finalize") << "call " << i;
+}
+
+// Threads whose first put in the process comes at the same moment all
+// succeed, each with the identifier of its own name: the lookups they share
+// are made by whichever comes first and kept once.
+TEST_F(ZolkJniTraceTest, FirstPutsFromManyThreadsAtOnce) {
+  JavaVM* vm = nullptr;
+  ASSERT_EQ(env()->GetJavaVM(&vm), JNI_OK);
+  const jmethodID put = env()->GetStaticMethodID(trace_, "putMb", "(I" STR STR STR ")" ERR);
+  ASSERT_NE(put, nullptr);
+  constexpr int kThreads = 8;
+  for (int t = 0; t < kThreads; ++t) Script("ZOLK2_PutWithIdAndTidEx", 0);
+  std::atomic<int> failures{0}, ready{0};
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      std::string name = "first-" + std::to_string(t);
+      JavaVMAttachArgs args{JNI_VERSION_10, name.data(), nullptr};
+      JNIEnv* e = nullptr;
+      const bool attached = vm->AttachCurrentThread(reinterpret_cast<void**>(&e), &args) == JNI_OK;
+      jstring message = attached ? e->NewStringUTF(name.c_str()) : nullptr;
+      ++ready;
+      while (!go) std::this_thread::yield();
+      if (message == nullptr || e->CallStaticObjectMethod(trace_, put, 3, nullptr, nullptr,
+                                                          message) != nullptr ||
+          e->ExceptionCheck())
+        ++failures;
+      if (attached) vm->DetachCurrentThread();
+    });
+  }
+  while (ready < kThreads) std::this_thread::yield();
+  go = true;
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(failures, 0);
+  Strings seen;
+  for (const zolk2t::Call& c : zolk2t::Calls("ZOLK2_PutWithIdAndTidEx"))
+    seen.push_back(c.args[4].value_or("") + " " + c.args[2].value_or(""));
+  std::sort(seen.begin(), seen.end());
+  // "first-N": the hash of "first-" times 16, plus the digit.
+  Strings expected;
+  for (int t = 0; t < kThreads; ++t) {
+    unsigned h = 0;
+    for (char ch : "first-" + std::to_string(t)) h = h * 16 + static_cast<unsigned char>(ch);
+    char id[10];
+    std::snprintf(id, sizeof id, "J%07X", h & 0xFFFFFFFu);
+    expected.push_back("first-" + std::to_string(t) + " " + id);
+  }
+  EXPECT_EQ(seen, expected);
 }
 
 // Each text keeps at most its bound in bytes: a byte under and at the bound
