@@ -27,7 +27,7 @@ constexpr char kZolklib2ErrCode[] = "pelvar/zolklib2/ZolkErrCode";
 constexpr int kThreadNameMax = 256;
 
 // Thread.currentThread() and Thread.getName(), found once.
-constexpr zolkjni::MethodSpec kThreadMethods[] = {
+constexpr zolkjni::MethodSig kThreadMethods[] = {
     {"currentThread", "()Ljava/lang/Thread;", true},
     {"getName", "()Ljava/lang/String;", false},
 };

@@ -20,22 +20,22 @@
 namespace zolkjni {
 
 // One method of a cached class: instance or static, by name and signature.
-struct MethodSpec {
+struct MethodSig {
   const char* name;
   const char* signature;
   bool isStatic;
 };
 
-// The class named className with the N methods of specs. Lookups that fail
-// store nothing, so the next call looks up again and fails or succeeds as
-// it would have without the cache. Threads that find it empty at once may
+// The class named className with its N methods, found by their signatures.
+// Lookups that fail store nothing, so the next call looks up again and
+// fails or succeeds as it would have without the cache. Threads that find it empty at once may
 // all look up; one global reference wins, the others are deleted, and the
 // method IDs every thread stores are the same.
 template <std::size_t N>
 class CachedClass final {
  public:
-  constexpr CachedClass(const char* className, const MethodSpec (&specs)[N])
-      : className_(className), specs_(specs) {}
+  constexpr CachedClass(const char* className, const MethodSig (&signatures)[N])
+      : className_(className), signatures_(signatures) {}
   CachedClass(const CachedClass&) = delete;
   CachedClass& operator=(const CachedClass&) = delete;
 
@@ -46,7 +46,7 @@ class CachedClass final {
     LocalRef<jclass> local(env, env->FindClass(className_));
     if (ClearedPendingException(env) || !local) return false;
     for (std::size_t i = 0; i < N; ++i) {
-      const MethodSpec& m = specs_[i];
+      const MethodSig& m = signatures_[i];
       const jmethodID id = m.isStatic ? env->GetStaticMethodID(local.get(), m.name, m.signature)
                                       : env->GetMethodID(local.get(), m.name, m.signature);
       if (ClearedPendingException(env) || id == nullptr) return false;
@@ -71,15 +71,15 @@ class CachedClass final {
 
  private:
   const char* const className_;
-  const MethodSpec (&specs_)[N];
+  const MethodSig (&signatures_)[N];
   std::atomic<jclass> class_{nullptr};
   std::atomic<jmethodID> methods_[N] = {};
 };
 
 // String.getBytes()[B: the conversion into the default encoding.
 inline CachedClass<1>& StringGetBytes() {
-  static constexpr MethodSpec kSpecs[] = {{"getBytes", "()[B", false}};
-  static CachedClass<1> cache("java/lang/String", kSpecs);
+  static constexpr MethodSig kMethods[] = {{"getBytes", "()[B", false}};
+  static CachedClass<1> cache("java/lang/String", kMethods);
   return cache;
 }
 
