@@ -29,9 +29,11 @@ zolk_require_packages() {
 
 # What building and testing the tree needs.
 # dpkg-dev (hardening flags, dependencies), file (CPack's look at the binaries)
-# and lintian serve the Debian packages and their test.
+# and lintian serve the Debian packages and their test; rsyslog is the system
+# log daemon the end-to-end tests and the demonstration run, each its own in
+# private namespaces, leaving alone any daemon the machine runs.
 ZOLK_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev man-db pkgconf openjdk-17-jdk-headless
-                     dpkg-dev file lintian)
+                     dpkg-dev file lintian rsyslog)
 ZOLK_BENCH_PACKAGES=(libbenchmark-dev)
 # The fuzz build (clang with libFuzzer); the tests' replays of the fuzz inputs
 # take FuzzedDataProvider.h from the same package.
