@@ -2,7 +2,8 @@
 //
 // Runs COMMAND with rsyslogd at a private /dev/log and, once it has exited
 // and the daemon has written everything it sent, prints what the daemon
-// wrote for each message, one line each:
+// wrote for each message, one line each, after COMMAND's own output (which
+// passes untouched):
 //
 //   rsyslogd wrote: local3.warning myapp[42]: text
 //
@@ -38,7 +39,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: no rsyslogd: %s\n", argv[0], daemon.error().c_str());
     return 2;
   }
-  std::printf("  sink: %s\n", daemon.where().c_str());
+  std::printf("  sink: %s; what it wrote follows the output\n", daemon.where().c_str());
   std::fflush(stdout);
   // An ignored SIGCHLD, inherited from whoever started us, would have the
   // kernel reap the command for us, and waitpid() could never report it.
