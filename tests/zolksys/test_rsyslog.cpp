@@ -60,7 +60,8 @@ void ExpectSameRecords(const std::vector<SyslogRecord>& got, const std::vector<S
 }
 
 // One instance of a writing table: its settings, and whether its messages
-// go through the thread-id function or the plain one.
+// go through the thread-id function or the plain one (which decorates them
+// only with ZOLK2_SYSLOG_OPT_WITH_TID).
 struct InstanceCase {
   const char* ident;
   int option;  // openlog options and ZOLK2_SYSLOG_OPT_WITH_TID
@@ -80,7 +81,8 @@ const InstanceCase kInstances[] = {
      true},
     {"zolk-gamma", LOG_PID, LOG_DAEMON, LOG_MASK(LOG_CRIT) | LOG_MASK(LOG_INFO), ZOLK2_SYSLOG_TID_HEX16,
      "<t", ">", "<t%016lX>", true},
-    {"zolk-delta", 0, LOG_USER, 0x7F, ZOLK2_SYSLOG_TID_HEX, "", "", "%lX", false},
+    {"zolk-delta", ZOLK2_SYSLOG_OPT_WITH_TID, LOG_USER, 0x7F, ZOLK2_SYSLOG_TID_HEX, "", "", "%lX", false},
+    {"zolk-epsilon", LOG_PID, LOG_LOCAL7, LOG_UPTO(LOG_ERR), ZOLK2_SYSLOG_TID_HEX8, nullptr, nullptr, "", false},
 };
 const int kSeverities[] = {LOG_CRIT, LOG_ERR, LOG_WARNING, LOG_INFO};
 
