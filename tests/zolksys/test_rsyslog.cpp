@@ -9,7 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <mutex>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -81,8 +81,10 @@ const InstanceCase kInstances[] = {
      true},
     {"zolk-gamma", LOG_PID, LOG_DAEMON, LOG_MASK(LOG_CRIT) | LOG_MASK(LOG_INFO), ZOLK2_SYSLOG_TID_HEX16,
      "<t", ">", "<t%016lX>", true},
-    {"zolk-delta", ZOLK2_SYSLOG_OPT_WITH_TID, LOG_USER, 0x7F, ZOLK2_SYSLOG_TID_HEX, "", "", "%lX", false},
-    {"zolk-epsilon", LOG_PID, LOG_LOCAL7, LOG_UPTO(LOG_ERR), ZOLK2_SYSLOG_TID_HEX8, nullptr, nullptr, "", false},
+    {"zolk-delta", ZOLK2_SYSLOG_OPT_WITH_TID, LOG_USER, 0x7F, ZOLK2_SYSLOG_TID_HEX, "", "", "%lX",
+     false},
+    {"zolk-epsilon", LOG_PID, LOG_LOCAL7, LOG_UPTO(LOG_ERR), ZOLK2_SYSLOG_TID_HEX8, nullptr, nullptr, "",
+     false},
 };
 const int kSeverities[] = {LOG_CRIT, LOG_ERR, LOG_WARNING, LOG_INFO};
 
@@ -117,9 +119,10 @@ class Instances final {
         for (int severity : kSeverities) {
           const std::string text1 = std::string(c.ident) + "/" + writer + "/" + std::to_string(round);
           const std::string text2 = "severity " + std::to_string(severity);
-          const int rc = c.putWithTid
-                             ? ZOLK2_PutToSysLogWithTidInstance(inst_[i], severity, text1.c_str(), text2.c_str())
-                             : ZOLK2_PutToSysLogInstance(inst_[i], severity, text1.c_str(), text2.c_str());
+          const int rc =
+              c.putWithTid
+                  ? ZOLK2_PutToSysLogWithTidInstance(inst_[i], severity, text1.c_str(), text2.c_str())
+                  : ZOLK2_PutToSysLogInstance(inst_[i], severity, text1.c_str(), text2.c_str());
           EXPECT_EQ(rc, 0) << text1;
           if ((c.mask & LOG_MASK(severity)) == 0) continue;
           want.push_back(Record(c.facility, severity, c.ident, (c.option & LOG_PID) != 0,
@@ -200,10 +203,11 @@ TEST(SysLogRsyslog, LongTextsAndIdentitiesArriveAsTheLibraryCutsThem) {
       SyslogRecord head = got[0], want = Record(LOG_LOCAL2, LOG_NOTICE, c.program, true, c.text);
       head.text = want.text = "";
       EXPECT_EQ(Line(head), Line(want)) << c.what;
-      const auto differ = std::mismatch(got[0].text.begin(), got[0].text.end(), c.text.begin(), c.text.end());
-      EXPECT_TRUE(got[0].text == c.text) << c.what << ": " << got[0].text.size() << " bytes arrived, "
-                                         << c.text.size() << " expected, first difference at byte "
-                                         << (differ.first - got[0].text.begin());
+      const auto differ =
+          std::mismatch(got[0].text.begin(), got[0].text.end(), c.text.begin(), c.text.end());
+      EXPECT_TRUE(got[0].text == c.text)
+          << c.what << ": " << got[0].text.size() << " bytes arrived, " << c.text.size()
+          << " expected, first difference at byte " << (differ.first - got[0].text.begin());
     }
     ZOLK2_DeleteSysLogInstance(inst);
   });
@@ -258,7 +262,7 @@ TEST(SysLogRsyslog, ChildAfterForkWritesWithItsOwnIds) {
       return std::string(who) + (kReentrant ? "#" + std::to_string(tid) + " " : " ") + "writes";
     };
     std::vector<SyslogRecord> want;
-    ZOLK2_PutToSysLogInstance(inst, LOG_INFO, "parent", "writes");  // the parent's id is kept
+    ZOLK2_PutToSysLogInstance(inst, LOG_INFO, "parent", "writes");
     want.push_back(Record(LOG_LOCAL1, LOG_INFO, "zolk-fork", true, text("parent", ::gettid())));
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
