@@ -240,8 +240,20 @@ RsyslogDaemon::RsyslogDaemon(const Options& options) {
     }
     Pause();
   }
-  Collect(60000);  // the daemon has read and written a first message
-  if (!error_.empty()) return;
+  // The daemon's own start message can be written after the first messages
+  // it read, so it is waited for as well: otherwise it would be among the
+  // records of the caller's first Collect().
+  const std::string started = "x-pid=\"" + std::to_string(daemons_.back()) + "\"";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  for (bool seen = false; !seen;) {
+    for (const SyslogRecord& r : Collect(60000))
+      seen = seen || (r.program == "rsyslogd" && r.text.find(started) != std::string::npos);
+    if (!error_.empty()) return;
+    if (!seen && std::chrono::steady_clock::now() > deadline) {
+      error_ = "rsyslogd did not write its start message in 60 s";
+      return;
+    }
+  }
   where_ = "rsyslogd " + version + " at /dev/log in a private mount namespace";
   if (options.forward)
     where_ += ", forwarding over TCP to a second rsyslogd at 127.0.0.1:" + port +
