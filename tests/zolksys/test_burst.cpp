@@ -23,7 +23,7 @@ namespace zolktest {
 namespace {
 
 constexpr int kThreads = 8;
-constexpr int kPerThread = 1500;
+constexpr int kPerThread = 4000;
 constexpr int kMessages = kThreads * kPerThread;
 constexpr char kText1[] = "burst";
 
