@@ -108,5 +108,43 @@ TEST(SysLogBurst, EveryMessageOfLibraryAndRawSyslogArrivesOnce) {
   });
 }
 
+// What the daemon does to a burst of one process when the rate limit is on
+// (imuxsock keys it by the sender's process id from the socket's
+// credentials): the first messages up to the burst pass, the rest of the
+// interval is dropped, and the daemon says so in a message of its own.
+TEST(SysLogBurst, RateLimitPassesTheFirstBurstOfAProcessAndSaysItDrops) {
+  ZOLK_SKIP_WITHOUT_RSYSLOGD();
+  constexpr int kSent = 1000;
+  const struct Case {
+    const char* name;
+    zolk::RsyslogDaemon::Options options;  // interval, burst, forward
+    int arrive;
+  } cases[] = {
+      {"off", {0, 0, false}, kSent},
+      {"100 in 60 s", {60, 100, false}, 100},
+      {"the daemon's default burst in 60 s", {60, 0, false}, 200},
+  };
+  for (const Case& c : cases) {
+    InRsyslogdChild(c.options, [&c](zolk::RsyslogDaemon& daemon) {
+      ZOLK2_SYSLOG* inst = nullptr;
+      ASSERT_EQ(ZOLK2_CreateSysLogInstance(&inst), 0);
+      ASSERT_EQ(ZOLK2_OpenSysLogInstance(inst, "zolkburst-lib", LOG_PID, LOG_LOCAL4), 0);
+      for (int n = 0; n < kSent; ++n)
+        ZOLK2_PutToSysLogInstance(inst, LOG_INFO, kText1, std::to_string(n).c_str());
+      const std::vector<zolk::SyslogRecord> records = daemon.Collect();
+      const std::vector<zolk::SyslogRecord> arrived = Of(records, "zolkburst-lib");
+      EXPECT_EQ(arrived.size(), static_cast<std::size_t>(c.arrive)) << c.name;
+      if (!arrived.empty()) {
+        EXPECT_EQ(arrived.back().text, "burst " + std::to_string(c.arrive - 1)) << c.name;
+      }
+      bool saysDrop = false;
+      for (const zolk::SyslogRecord& r : Of(records, "rsyslogd"))
+        saysDrop |= r.text.find("begin to drop messages due to rate-limiting") != std::string::npos;
+      EXPECT_EQ(saysDrop, c.arrive < kSent) << c.name;
+      ZOLK2_DeleteSysLogInstance(inst);
+    });
+  }
+}
+
 }  // namespace
 }  // namespace zolktest
