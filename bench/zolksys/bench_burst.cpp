@@ -3,15 +3,20 @@
 // rate limit off). The time is the wall-clock time until the last thread has
 // handed over its last message; the daemon then writes what it still holds
 // (untimed), and what it wrote for the side is counted: "arrived" (per
-// burst), "missing" numbers and numbers written "twice".
+// burst), "missing" numbers and numbers written "twice"; and the CPU time
+// per message of the sending process and of the daemon.
 //
 //   bench_zolksys_burst [--burst=N] [benchmark flags]     (N: 200000)
 
+#include <sys/resource.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +33,29 @@ constexpr int kThreads = 8;
 constexpr char kText1[] = "burst";
 zolk::RsyslogDaemon* g_daemon = nullptr;
 int g_burst = 200000;
+
+// CPU time used so far, in seconds: of this process (all its threads) and
+// of the daemon. The senders and the daemon share the machine's cores, so
+// what a side spends per message is taken from the daemon's pace.
+double OwnCpu() {
+  struct rusage u;
+  ::getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+double DaemonCpu() {
+  std::ifstream in("/proc/" + std::to_string(g_daemon->pid()) + "/stat");
+  std::string line;
+  std::getline(in, line);
+  // Fields after the parenthesised name: state is the 3rd, utime the 14th.
+  std::istringstream fields(line.substr(line.rfind(')') + 2));
+  std::string skip;
+  for (int i = 3; i < 14; ++i) fields >> skip;
+  double utime = 0, stime = 0;
+  fields >> utime >> stime;
+  return (utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
 
 enum class Side { Raw, LibShared, LibPerThread };
 
@@ -47,8 +75,9 @@ void BM_Burst(benchmark::State& state, Side side) {
   // The library sets the connection when one of its instances writes next;
   // raw syslog() needs it set here.
   if (side == Side::Raw) ::openlog(ProgramOf(side), LOG_PID, LOG_LOCAL4);
-  double arrived = 0, missing = 0, twice = 0;
+  double arrived = 0, missing = 0, twice = 0, ownCpu = 0, daemonCpu = 0;
   for (auto _ : state) {
+    const double own0 = OwnCpu(), daemon0 = DaemonCpu();
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
       threads.emplace_back([t, n, side, &inst] {
@@ -64,12 +93,14 @@ void BM_Burst(benchmark::State& state, Side side) {
     for (std::thread& th : threads) th.join();
 
     state.PauseTiming();
+    ownCpu += OwnCpu() - own0;
     std::vector<int> seen(static_cast<std::size_t>(n), 0);
     for (const zolk::SyslogRecord& r : g_daemon->Collect(600000)) {
       if (r.program != ProgramOf(side) || r.text.compare(0, sizeof kText1, "burst ") != 0) continue;
       const long i = std::strtol(r.text.c_str() + sizeof kText1, nullptr, 10);
       if (i >= 0 && i < n) ++seen[static_cast<std::size_t>(i)];
     }
+    daemonCpu += DaemonCpu() - daemon0;  // what the daemon spent writing this burst
     for (int c : seen) {
       arrived += c;
       missing += c == 0;
@@ -82,6 +113,10 @@ void BM_Burst(benchmark::State& state, Side side) {
   state.counters["arrived"] = benchmark::Counter(arrived, benchmark::Counter::kAvgIterations);
   state.counters["missing"] = benchmark::Counter(missing, benchmark::Counter::kAvgIterations);
   state.counters["twice"] = benchmark::Counter(twice, benchmark::Counter::kAvgIterations);
+  // CPU nanoseconds per message: of the sending process, and of the daemon.
+  const double perMessage = 1e9 / (static_cast<double>(state.iterations()) * n);
+  state.counters["send_cpu_ns"] = ownCpu * perMessage;
+  state.counters["daemon_cpu_ns"] = daemonCpu * perMessage;
   for (int t = 0; t < kThreads; ++t)
     if (side != Side::LibShared || t == 0) ZOLK2_DeleteSysLogInstance(inst[t]);
 }
