@@ -329,7 +329,9 @@ std::string RsyslogDaemon::SendMarker() {
   const time_t now = ::time(nullptr);
   struct tm tm;
   ::strftime(stamp, sizeof stamp, "%b %e %T", ::localtime_r(&now, &tm));
-  const std::string datagram = "<46>" + std::string(stamp) + " " + kMarkerProgram + ": " +
+  // syslog.emerg: imuxsock's rate limit spares that severity, so the marker
+  // is written even when the process's own messages are being dropped.
+  const std::string datagram = "<40>" + std::string(stamp) + " " + kMarkerProgram + ": " +
                                std::to_string(++markers_);
   if (::sendto(s.get(), datagram.data(), datagram.size(), 0, reinterpret_cast<struct sockaddr*>(&addr),
                sizeof addr) < 0)
