@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Shows: messages of two system log instances from a C program, as the system log receives them
+# Shows: messages of two system log instances from a C program, as the system log receives them, then forwarded to a collector
 # Demonstration of the system log library: its exported interface, and a C
 # program built against the installed header and library, whose messages are
-# shown as the system log receives them.
+# shown as the system log receives them; then the same messages as a central
+# collector receives them over TCP from the local daemon.
 set -euo pipefail
 prefix=$1 build=$2
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -19,3 +20,5 @@ cc -Wall -Wextra -o "$tmp/syslog_example" "$root/examples/syslog_example.c" \
 echo "examples/syslog_example.c, built against $prefix:"
 # Line by line, so that each message shows under the result of its call.
 zolk_demo_syslog stdbuf -oL "$tmp/syslog_example"
+echo "the same program, its daemon forwarding everything over TCP to a central collector:"
+zolk_demo_syslog --forward stdbuf -oL "$tmp/syslog_example"
