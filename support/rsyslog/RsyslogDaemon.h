@@ -73,9 +73,7 @@ class RsyslogDaemon final {
   // records written so far are returned and error() says so.
   std::vector<SyslogRecord> Collect(int timeoutMs = 60000);
 
-  // The file the daemon (the collector, when forwarding) writes, and the
-  // process id of the daemon reading /dev/log.
-  const std::string& messagesFile() const { return messages_; }
+  // The process id of the daemon reading /dev/log.
   pid_t pid() const { return daemons_.empty() ? -1 : daemons_.back(); }
 
  private:
